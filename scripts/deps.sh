@@ -1,0 +1,36 @@
+# Debian 12 packages the build, the tests and the program need. Sourced by
+# scripts/run and scripts/test; installs only what is missing.
+QUORVEL_PACKAGES=(
+    cmake g++ ninja-build pkg-config
+    qt6-base-dev qt6-declarative-dev qt6-qpa-plugins
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-templates
+    qml6-module-qtquick-shapes qml6-module-qt5compat-graphicaleffects qml6-module-qtquick-dialogs
+    qml6-module-qttest qml6-module-qt-labs-platform
+    libgl1-mesa-dri xvfb xauth
+    fonts-jetbrains-mono fonts-material-design-icons-iconfont
+    libbenchmark-dev
+    e2fsprogs mtools dosfstools util-linux coreutils bash
+)
+
+quorvel_install_missing() {
+    local missing=()
+    local pkg
+    for pkg in "${QUORVEL_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+quorvel_build() {
+    local root="$1" build="$2"
+    if [ ! -f "$build/build.ninja" ]; then
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+    fi
+    cmake --build "$build" --parallel "$(nproc)"
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QList>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <span>
+
+#include "model/filesignature.h"
+#include "model/records.h"
+
+// Signature carving of a block of bytes that stands at a known offset of a
+// device, image or chunk file.
+//
+// Every position below `scanLength` is a start position. At each, the
+// signatures are tried in list order; a header must fit inside `buffer`, a
+// validator sees at most 16 bytes (fewer at the end of `buffer`). A confirmed
+// header gets a window of k bytes:
+//     k = min(signature.maxFileSize, windowCap, windowEnd - position)
+// The footer, when the signature has one, is searched backwards in the window
+// down to the end of the header; the last occurrence wins (`good`), otherwise
+// the whole window is taken (`partial`). Hits with end <= header length + 10
+// are dropped. Hits are delivered in position order, then signature order.
+struct CarveInput {
+    // Bytes for header and validator tests; windows may reach past it into
+    // `area` (bytes read ahead from the same source, starting at buffer[0]).
+    std::span<const std::uint8_t> buffer;
+    std::size_t scanLength = 0;
+    std::span<const std::uint8_t> area;   // empty: same as `buffer`
+    std::size_t windowEnd = std::numeric_limits<std::size_t>::max(); // clamped to the area's size
+    std::size_t windowCap = std::numeric_limits<std::size_t>::max();
+    quint64 baseOffset = 0;
+
+    // The in-buffer window: a carve never reaches past the end of `bytes`.
+    static CarveInput inBuffer(std::span<const std::uint8_t> bytes, std::size_t scanLength, quint64 baseOffset);
+};
+
+struct CarveHit {
+    std::size_t position = 0;   // start position within the buffer
+    int signature = 0;          // index into the signature list
+    qint64 end = 0;             // number of bytes taken from the window
+    CarvedFileHealth health = CarvedFileHealth::partial;
+};
+
+// Carves with one list of signatures; construct once per scan and reuse for
+// every buffer of it.
+class Carver
+{
+public:
+    explicit Carver(QList<FileSignature> signatures);
+    ~Carver();
+    Carver(const Carver &) = delete;
+    Carver &operator=(const Carver &) = delete;
+
+    const QList<FileSignature> &signatures() const { return m_signatures; }
+
+    void carve(const CarveInput &input, const std::function<void(const CarveHit &)> &deliver) const;
+
+private:
+    QList<FileSignature> m_signatures;
+};
+
+// The CarvedFile record of a hit; `data` refers to the hit's bytes.
+CarvedFile makeCarvedFile(const CarveHit &hit, const FileSignature &signature, quint64 baseOffset,
+                          const QString &sourcePath, std::optional<CarvedData> data);

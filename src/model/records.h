@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+#include "bytesource.h"
+#include "recoveryenums.h"
+
+// Plain value records. Each carries a random `id`; equality and hashing use the
+// id alone, so a changed copy (a hit whose status was updated) still equals the
+// original and selections keyed by record survive updates.
+
+struct TrashItem {
+    QUuid id = QUuid::createUuid();
+    QString fileName;
+    std::optional<QString> originalPath;
+    QUrl trashPath;
+    qint64 fileSize = 0;
+    std::optional<QDateTime> deletedDate;
+    std::optional<QDateTime> modifiedDate;
+    FileCategory category = FileCategory::other;
+    bool isDirectory = false;
+
+    // Medium date, short time, in the user's locale; "Unknown" without a date.
+    QString formattedDeletedDate() const;
+};
+
+struct SnapshotInfo {
+    QUuid id = QUuid::createUuid();
+    QString name;
+    QString snapshotUUID;
+    std::optional<QDateTime> date;
+    QString volumeName;
+    QString volumeDevice;
+
+    // Long date, medium time, in the user's locale; "Unknown" without a date.
+    QString formattedDate() const;
+};
+
+struct VolumeInfo {
+    QUuid id = QUuid::createUuid();
+    QString name;
+    QString mountPoint;
+    QString device;
+    QString rawDevice;
+    QString fileSystem;
+    qint64 totalSize = 0;
+    qint64 freeSize = 0;
+    bool isExternal = false;
+    bool isRemovable = false;
+};
+
+struct CarvedFile {
+    QUuid id = QUuid::createUuid();
+    QString signatureType;
+    QString fileExtension;
+    quint64 offset = 0;
+    qint64 estimatedSize = 0;
+    // The hit's bytes, when the scan carved them; absent when the hit stands
+    // for a whole existing file at `sourcePath`, which saving copies.
+    std::optional<CarvedData> data;
+    CarvedFileHealth health = CarvedFileHealth::unknown;
+    QString sourcePath;
+    bool recovered = false;
+    RecoveryStatus recoveryStatus = RecoveryStatus::unknown;
+    std::optional<QString> matchedExistingPath;
+
+    // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension.
+    QString suggestedFileName() const;
+};
+
+#define QUORVEL_IDENTIFIED_BY_ID(Record) \
+    inline bool operator==(const Record &a, const Record &b) { return a.id == b.id; } \
+    inline size_t qHash(const Record &record, size_t seed = 0) { return qHash(record.id, seed); }
+
+QUORVEL_IDENTIFIED_BY_ID(TrashItem)
+QUORVEL_IDENTIFIED_BY_ID(SnapshotInfo)
+QUORVEL_IDENTIFIED_BY_ID(VolumeInfo)
+QUORVEL_IDENTIFIED_BY_ID(CarvedFile)
+
+#undef QUORVEL_IDENTIFIED_BY_ID

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+// How a child process's output streams are attached.
+enum class StreamMode {
+    combined,    // standard output and error into one captured stream
+    outputOnly,  // standard output captured, standard error discarded
+    discardAll,  // both to the null device; nothing captured
+};
+
+// The result of one finished run.
+struct ToolResult {
+    bool launched = false;
+    std::optional<QString> output;     // absent when not started or not valid UTF-8
+    int exitStatus = 0;                // meaningful only when launched
+    std::optional<QString> startError; // the platform's reason, when not launched
+};
+
+// Runs the executable at `path` with `arguments` (no shell, same working
+// folder and environment), waits for it to exit and returns what it printed.
+// Blocks the calling thread; never call it on the GUI thread.
+ToolResult runTool(const QString &path, const QStringList &arguments, StreamMode mode);
+
+// A path as it goes between single quotes in shell text: every ' becomes '\''.
+QString shellQuoted(const QString &path);
+
+// One root helper started without waiting for it.
+class DetachedAdministratorRun
+{
+public:
+    virtual ~DetachedAdministratorRun() = default;
+    // Whether the process still runs.
+    virtual bool isRunning() = 0;
+    // Best effort: an unprivileged program can't signal a root process on
+    // every platform, so helpers also stop by their own protocol.
+    virtual void terminate() = 0;
+};
+
+// Runs commands with administrator rights, behind the platform's own password
+// dialog. Each platform backend supplies one; tests supply one that runs the
+// commands without elevation.
+class AdministratorLauncher
+{
+public:
+    virtual ~AdministratorLauncher() = default;
+
+    // Runs shell text as root and waits; a dismissed or refused password
+    // dialog gives no output and a non-zero status.
+    virtual ToolResult runShell(const QString &command, StreamMode mode) = 0;
+
+    // Starts `bash scriptPath arguments...` as root without waiting. Returns
+    // null with a reason in `error` when the process can't be started.
+    virtual std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath,
+                                                                    const QStringList &arguments,
+                                                                    QString *error) = 0;
+};
