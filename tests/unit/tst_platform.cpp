@@ -1,0 +1,475 @@
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "system/linuxplatform.h"
+#include "system/macplatform.h"
+#include "system/platform.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString toolsFolder = QStringLiteral(QUORVEL_TEST_DATA "/tools");
+const QString markedPrefix = u"printf '@@ELEVATED@@\\n'; "_s;
+
+LinuxAdministratorConfig fakePkexec()
+{
+    return {toolsFolder + u"/pkexec"_s, u"/bin/sh"_s, u"/bin/bash"_s, false};
+}
+
+QStringList nulSeparated(const QByteArray &bytes)
+{
+    QStringList list = QString::fromUtf8(bytes).split(QChar(0));
+    list.removeLast();
+    return list;
+}
+
+// Sets an environment variable for the lifetime of one test.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::optional<QByteArray> &value)
+        : m_name(name), m_old(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt)
+    {
+        value ? qputenv(name, *value) : qunsetenv(name);
+    }
+    ~ScopedEnv() { m_old ? qputenv(m_name, *m_old) : qunsetenv(m_name); }
+
+private:
+    const char *m_name;
+    std::optional<QByteArray> m_old;
+};
+
+} // namespace
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void pkexecArguments_data()
+    {
+        QTest::addColumn<StreamMode>("mode");
+        QTest::addColumn<QString>("script");
+        QTest::addRow("output") << StreamMode::outputOnly << markedPrefix + u"ls '/x'"_s;
+        QTest::addRow("combined") << StreamMode::combined << markedPrefix + u"ls '/x'"_s;
+        QTest::addRow("discard keeps the marker visible")
+            << StreamMode::discardAll << markedPrefix + u"exec >/dev/null 2>&1; ls '/x'"_s;
+    }
+    void pkexecArguments()
+    {
+        QFETCH(StreamMode, mode);
+        QFETCH(QString, script);
+        QCOMPARE(pkexecShellArguments(u"/bin/sh"_s, u"ls '/x'"_s, mode), (QStringList{u"/bin/sh"_s, u"-c"_s, script}));
+    }
+
+    void markerParsing_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<std::optional<QString>>("expectedOutput");
+        QTest::addColumn<int>("expectedStatus");
+        using Text = std::optional<QString>;
+        QTest::addRow("authorized") << QByteArray("@@ELEVATED@@\nhello\n") << 0 << Text(u"hello\n"_s) << 0;
+        QTest::addRow("command itself exits 127") << QByteArray("@@ELEVATED@@\nx\n") << 127 << Text(u"x\n"_s) << 127;
+        QTest::addRow("only the marker") << QByteArray("@@ELEVATED@@\n") << 0 << Text(QString()) << 0;
+        QTest::addRow("dismissed") << QByteArray() << 126 << Text(QString()) << 126;
+        QTest::addRow("no agent, message kept out")
+            << QByteArray("Error executing command as another user: No authentication agent found.\n") << 127
+            << Text(QString()) << 127;
+        QTest::addRow("no marker never succeeds") << QByteArray("hello\n") << 0 << Text(QString()) << 127;
+        QTest::addRow("pkexec text before the marker")
+            << QByteArray("warning: x\n@@ELEVATED@@\nout\n") << 0 << Text(u"out\n"_s) << 0;
+        QTest::addRow("marker inside a line is not a marker")
+            << QByteArray("xx@@ELEVATED@@\nout\n") << 1 << Text(QString()) << 1;
+        QTest::addRow("invalid bytes after the marker") << QByteArray("@@ELEVATED@@\n\xff") << 0 << Text() << 0;
+    }
+    void markerParsing()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        QFETCH(std::optional<QString>, expectedOutput);
+        QFETCH(int, expectedStatus);
+        const ToolResult result = interpretElevatedRun({true, output, status, std::nullopt});
+        QVERIFY(result.launched);
+        QCOMPARE(result.output, expectedOutput);
+        QCOMPARE(result.exitStatus, expectedStatus);
+    }
+
+    void pkexecRun_data()
+    {
+        QTest::addColumn<QByteArray>("dialog");
+        QTest::addColumn<StreamMode>("mode");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("expectedOutput");
+        QTest::addColumn<int>("expectedStatus");
+        const QString twoStreams = u"echo out; echo err >&2; exit 3"_s;
+        QTest::addRow("allowed, output") << QByteArray("allow") << StreamMode::outputOnly << twoStreams << u"out\n"_s << 3;
+        QTest::addRow("allowed, combined") << QByteArray("allow") << StreamMode::combined << twoStreams << u"out\nerr\n"_s << 3;
+        QTest::addRow("allowed, discarded") << QByteArray("allow") << StreamMode::discardAll << twoStreams << QString() << 3;
+        QTest::addRow("command exits like a dismissal")
+            << QByteArray("allow") << StreamMode::outputOnly << u"echo ran; exit 126"_s << u"ran\n"_s << 126;
+        QTest::addRow("dismissed") << QByteArray("dismiss") << StreamMode::outputOnly << twoStreams << QString() << 126;
+        QTest::addRow("refused, combined") << QByteArray("refuse") << StreamMode::combined << twoStreams << QString() << 127;
+    }
+    void pkexecRun()
+    {
+        QFETCH(QByteArray, dialog);
+        QFETCH(StreamMode, mode);
+        QFETCH(QString, command);
+        QFETCH(QString, expectedOutput);
+        QFETCH(int, expectedStatus);
+        QTemporaryDir dir;
+        const QString log = dir.filePath(u"argv"_s);
+        ScopedEnv dialogEnv("FAKE_PKEXEC", dialog);
+        ScopedEnv logEnv("FAKE_PKEXEC_LOG", QFile::encodeName(log));
+
+        LinuxAdministratorLauncher launcher(fakePkexec());
+        const ToolResult result = launcher.runShell(command, mode);
+        QVERIFY(result.launched);
+        QCOMPARE(result.output.value_or(u"<absent>"_s), expectedOutput);
+        QCOMPARE(result.exitStatus, expectedStatus);
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(nulSeparated(file.readAll()), pkexecShellArguments(u"/bin/sh"_s, command, mode));
+    }
+
+    void missingPkexecIsNotLaunched()
+    {
+        LinuxAdministratorLauncher launcher({u"/nonexistent/pkexec"_s, u"/bin/sh"_s, u"/bin/bash"_s, false});
+        const ToolResult result = launcher.runShell(u"true"_s, StreamMode::outputOnly);
+        QVERIFY(!result.launched);
+        QVERIFY(!result.startError.value_or(QString()).isEmpty());
+        QString error;
+        QVERIFY(!launcher.startDetached(u"/tmp/x.sh"_s, {}, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void rootRunsTheShellDirectly()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to see the direct path give uid 0");
+        // The backend of this machine, with no pkexec at all: as root it is never needed.
+        ToolPaths tools = ToolPaths::defaultsFor(PlatformKind::gnuLinux);
+        tools.pkexec = u"/nonexistent/pkexec"_s;
+        auto platform = makePlatform(PlatformKind::gnuLinux, tools);
+        const ToolResult result = platform->administrator().runShell(u"id -u; echo err >&2; exit 5"_s, StreamMode::combined);
+        QVERIFY(result.launched);
+        QCOMPARE(result.output.value_or(QString()), u"0\nerr\n"_s);
+        QCOMPARE(result.exitStatus, 5);
+    }
+
+    void detachedRun_data()
+    {
+        QTest::addColumn<bool>("asRoot");
+        QTest::addRow("through pkexec") << false;
+        QTest::addRow("as root") << true;
+    }
+    void detachedRun()
+    {
+        QFETCH(bool, asRoot);
+        QTemporaryDir dir;
+        const QString script = dir.filePath(u"helper's.sh"_s);
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        // No execute bit: the launcher runs it through bash.
+        file.write("printf '%s\\0' \"$@\" > \"$1/args\"\nwhile [ -d \"$1\" ] && [ ! -f \"$1/stop\" ]; do sleep 0.05; done\n");
+        file.close();
+
+        LinuxAdministratorConfig config = fakePkexec();
+        config.runningAsRoot = asRoot;
+        if (asRoot)
+            config.pkexec = u"/nonexistent/pkexec"_s;
+        LinuxAdministratorLauncher launcher(config);
+        const QStringList arguments = {dir.path(), u"/dev/loop 'x'"_s};
+        QString error;
+        auto run = launcher.startDetached(script, arguments, &error);
+        QVERIFY2(run, qPrintable(error));
+        QTRY_VERIFY(QFileInfo::exists(dir.filePath(u"args"_s)));
+        QVERIFY(run->isRunning());
+        QFile args(dir.filePath(u"args"_s));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(nulSeparated(args.readAll()), arguments);
+
+        QFile stop(dir.filePath(u"stop"_s));
+        QVERIFY(stop.open(QIODevice::WriteOnly));
+        stop.close();
+        QTRY_VERIFY(!run->isRunning());
+    }
+
+    void detachedRunCanBeTerminated()
+    {
+        QTemporaryDir dir;
+        const QString script = dir.filePath(u"wait.sh"_s);
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("while :; do sleep 0.05; done\n");
+        file.close();
+        LinuxAdministratorLauncher launcher(fakePkexec());
+        QString error;
+        auto run = launcher.startDetached(script, {}, &error);
+        QVERIFY(run);
+        QVERIFY(run->isRunning());
+        run->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(!run->isRunning(), 3000);
+    }
+
+    void macTextsAreVerbatim()
+    {
+        const PlatformTexts texts = PlatformTexts::macOS();
+        QCOMPARE(texts.rawAccessPrivileges.toUtf8().size(), 699);
+        QVERIFY(texts.rawAccessPrivileges.startsWith(u"\n\n\u26A0\uFE0F Raw device access"_s));
+        QVERIFY(texts.rawAccessPrivileges.contains(u"1\uFE0F\u20E3 Full Disk Access\n   System Settings \u2192 Privacy"_s));
+        QVERIFY(texts.rawAccessPrivileges.contains(u"\U0001F4A1 Recommendation:\n\u2022 Use"_s));
+        QCOMPARE(texts.deviceBusyMessage(u"/dev/rdisk4s1"_s),
+                 u"Cannot open /dev/rdisk4s1: Device busy\n\nThe volume may need to be unmounted first.\n"
+                 "Try: diskutil unmount /dev/rdisk4s1 in Terminal.\n\n"
+                 "\U0001F4A1 Tip: Using \"Directory Scan\" mode does not require unmounting."_s);
+        QCOMPARE(texts.deletedFilesNotice.steps.size(), 3);
+        QCOMPARE(texts.rawDeviceNotice.steps.first(), u"Click START DEEP SCAN \u2192 macOS will show a password dialog"_s);
+    }
+
+    void busyMessageKeepsPercentSignsOfThePath()
+    {
+        const QString path = u"/dev/%1%2 x"_s;
+        QCOMPARE(PlatformTexts::gnuLinux().deviceBusyMessage(path).count(path), 2);
+        QVERIFY(PlatformTexts::gnuLinux().deviceBusyMessage(u"/dev/sdb1"_s).contains(u"Try: umount /dev/sdb1 in a terminal."_s));
+    }
+
+    void linuxTextsMatchInShapeAndNameNoMacFacility()
+    {
+        const PlatformTexts mac = PlatformTexts::macOS();
+        const PlatformTexts linux = PlatformTexts::gnuLinux();
+        const QList<std::pair<QString, QString>> pairs = {
+            {mac.rawAccessPrivileges, linux.rawAccessPrivileges},
+            {mac.deviceBusyTemplate, linux.deviceBusyTemplate},
+            {mac.deletedFilesNotice.title, linux.deletedFilesNotice.title},
+            {mac.deletedFilesNotice.description, linux.deletedFilesNotice.description},
+            {mac.deletedFilesNotice.steps.join(u'\n'), linux.deletedFilesNotice.steps.join(u'\n')},
+            {mac.deletedFilesNotice.note, linux.deletedFilesNotice.note},
+            {mac.rawDeviceNotice.title, linux.rawDeviceNotice.title},
+            {mac.rawDeviceNotice.description, linux.rawDeviceNotice.description},
+            {mac.rawDeviceNotice.steps.join(u'\n'), linux.rawDeviceNotice.steps.join(u'\n')},
+            {mac.rawDeviceNotice.note, linux.rawDeviceNotice.note},
+            {mac.deletedFilesModeDescription, linux.deletedFilesModeDescription},
+            {mac.checkingSnapshotsStatus, linux.checkingSnapshotsStatus},
+            {mac.snapshotsFoundNote, linux.snapshotsFoundNote},
+            {mac.searchingIndexStatus, linux.searchingIndexStatus},
+            {mac.indexUnavailable, linux.indexUnavailable},
+            {mac.noDeletedFilesTips, linux.noDeletedFilesTips},
+            {mac.trashAccessDenied, linux.trashAccessDenied},
+            {mac.snapshotListFailed, linux.snapshotListFailed},
+            {mac.fullDiskAccessTitle, linux.fullDiskAccessTitle},
+        };
+        const QStringList macOnly = {u"macOS"_s, u"Mac "_s, u"APFS"_s, u"Time Machine"_s, u"Spotlight"_s,
+                                     u"Full Disk Access"_s, u"System Settings"_s, u"diskutil"_s, u"rdisk"_s,
+                                     u"tmutil"_s, u"SIP"_s, u"/Volumes"_s};
+        const QStringList marks = {u"\u26A0\uFE0F"_s, u"1\uFE0F\u20E3"_s, u"2\uFE0F\u20E3"_s, u"3\uFE0F\u20E3"_s,
+                                   u"\U0001F4A1"_s, u"\u2022"_s, u"\u2192"_s, u"%1"_s, u"\n"_s};
+        for (const auto &[macText, linuxText] : pairs) {
+            QVERIFY2(!linuxText.isEmpty(), qPrintable(macText));
+            for (const QString &word : macOnly)
+                QVERIFY2(!linuxText.contains(word), qPrintable(word + u" in: "_s + linuxText));
+            for (const QString &mark : marks)
+                QVERIFY2(macText.count(mark) == linuxText.count(mark) || mark == u"\u2192"_s || mark == u"\n"_s
+                             || mark == u"\u2022"_s,
+                         qPrintable(mark + u" differs in: "_s + linuxText));
+            QCOMPARE(macText.count(u'\n'), linuxText.count(u'\n'));
+        }
+        QCOMPARE(linux.deletedFilesNotice.steps.size(), mac.deletedFilesNotice.steps.size());
+        QCOMPARE(linux.rawDeviceNotice.steps.size(), mac.rawDeviceNotice.steps.size());
+    }
+
+    void homeTrash_data()
+    {
+        QTest::addColumn<std::optional<QByteArray>>("dataHome");
+        QTest::addColumn<QString>("expectedBelowHome");
+        QTest::addRow("XDG_DATA_HOME unset") << std::optional<QByteArray>() << u"/.local/share/Trash"_s;
+        QTest::addRow("XDG_DATA_HOME empty") << std::optional<QByteArray>(QByteArray()) << u"/.local/share/Trash"_s;
+        QTest::addRow("XDG_DATA_HOME set") << std::optional<QByteArray>("HOME/data") << u"/data/Trash"_s;
+    }
+    void homeTrash()
+    {
+        QFETCH(std::optional<QByteArray>, dataHome);
+        QFETCH(QString, expectedBelowHome);
+        QTemporaryDir home;
+        ScopedEnv homeEnv("HOME", QFile::encodeName(home.path()));
+        if (dataHome && !dataHome->isEmpty())
+            dataHome = QFile::encodeName(home.path()) + dataHome->mid(4);
+        ScopedEnv dataEnv("XDG_DATA_HOME", dataHome);
+
+        const TrashLocation trash = makePlatform(PlatformKind::gnuLinux)->homeTrash();
+        QCOMPARE(trash.root, home.path() + expectedBelowHome);
+        QCOMPARE(trash.filesFolder, trash.root + u"/files"_s);
+        QCOMPARE(trash.infoFolder, trash.root + u"/info"_s);
+
+        const TrashLocation macTrash = makePlatform(PlatformKind::macOS)->homeTrash();
+        QCOMPARE(macTrash.root, home.path() + u"/.Trash"_s);
+        QCOMPARE(macTrash.filesFolder, macTrash.root);
+    }
+
+    void volumeTrashes_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addRow("none") << u""_s << QStringList();
+        QTest::addRow("sticky shared trash") << u"shared:1777"_s << QStringList{u".Trash/UID"_s};
+        QTest::addRow("shared trash without sticky bit") << u"shared:0777"_s << QStringList();
+        QTest::addRow("shared trash as a symlink") << u"sharedlink"_s << QStringList();
+        QTest::addRow("personal trash") << u"personal"_s << QStringList{u".Trash-UID"_s};
+        QTest::addRow("personal trash as a symlink") << u"personallink"_s << QStringList();
+        QTest::addRow("both") << u"shared:1777 personal"_s << QStringList{u".Trash/UID"_s, u".Trash-UID"_s};
+    }
+    void volumeTrashes()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, expected);
+        QTemporaryDir top;
+        QTemporaryDir elsewhere;
+        const QString uid = QString::number(::getuid());
+        QDir().mkpath(elsewhere.filePath(uid));
+        ::chmod(QFile::encodeName(elsewhere.path()).constData(), 01777);
+        for (const QString &step : setup.split(u' ', Qt::SkipEmptyParts)) {
+            if (step.startsWith(u"shared:"_s)) {
+                QVERIFY(QDir().mkpath(top.filePath(u".Trash/"_s + uid)));
+                ::chmod(QFile::encodeName(top.filePath(u".Trash"_s)).constData(), step.mid(7).toUInt(nullptr, 8));
+            } else if (step == u"sharedlink"_s) {
+                QVERIFY(QFile::link(elsewhere.path(), top.filePath(u".Trash"_s)));
+            } else if (step == u"personal"_s) {
+                QVERIFY(QDir().mkpath(top.filePath(u".Trash-"_s + uid)));
+            } else if (step == u"personallink"_s) {
+                QVERIFY(QFile::link(elsewhere.filePath(uid), top.filePath(u".Trash-"_s + uid)));
+            }
+        }
+        QStringList roots;
+        const auto platform = makePlatform(PlatformKind::gnuLinux);
+        for (const TrashLocation &trash : platform->volumeTrashes(top.path() + u"/"_s))
+            roots.append(trash.root.mid(top.path().size() + 1).replace(uid, u"UID"_s));
+        QCOMPARE(roots, expected);
+    }
+
+    void macVolumeTrashIsPlainConcatenation()
+    {
+        const auto trashes = makePlatform(PlatformKind::macOS)->volumeTrashes(u"/"_s);
+        QCOMPARE(trashes.size(), 1);
+        QCOMPARE(trashes.first().root, u"//.Trashes"_s);
+    }
+
+    void statCommand_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("expectedSize");
+        QTest::addColumn<QString>("expectedType");
+        QTest::addRow("file") << u"f.txt"_s << u"5"_s << u"Regular File"_s;
+        QTest::addRow("empty file") << u"empty.txt"_s << u"0"_s << u"Regular File"_s;
+        QTest::addRow("quote in the name") << u"it's \"x\".txt"_s << u"5"_s << u"Regular File"_s;
+        QTest::addRow("directory") << u"dir"_s << QString() << u"Directory"_s;
+        QTest::addRow("symbolic link, not followed") << u"link"_s << u"5"_s << u"Symbolic Link"_s;
+        QTest::addRow("fifo") << u"fifo"_s << u"0"_s << u"Fifo File"_s;
+        QTest::addRow("missing") << u"missing"_s << u"0"_s << u"Unknown"_s;
+    }
+    void statCommand()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, expectedSize);
+        QFETCH(QString, expectedType);
+        QTemporaryDir dir;
+        const auto write = [&](const QString &name, const QByteArray &bytes) {
+            QFile f(dir.filePath(name));
+            f.open(QIODevice::WriteOnly);
+            f.write(bytes);
+        };
+        write(u"f.txt"_s, "hello");
+        write(u"empty.txt"_s, "");
+        write(u"it's \"x\".txt"_s, "hello");
+        QDir(dir.path()).mkdir(u"dir"_s);
+        QFile::link(u"f.txt"_s, dir.filePath(u"link"_s));
+        ::mkfifo(QFile::encodeName(dir.filePath(u"fifo"_s)).constData(), 0600);
+
+        const auto platform = makePlatform(PlatformKind::gnuLinux);
+        const ToolResult result =
+            runTool(u"/bin/sh"_s, {u"-c"_s, platform->statCommand(dir.filePath(entry))}, StreamMode::outputOnly);
+        const QStringList fields = result.output.value_or(QString()).trimmed().split(u' ');
+        QVERIFY2(fields.size() >= 4, qPrintable(result.output.value_or(QString())));
+        if (!expectedSize.isEmpty())
+            QCOMPARE(fields[0], expectedSize);
+        QCOMPARE(fields.mid(3).join(u' '), expectedType);
+        if (expectedType != u"Unknown"_s) {
+            const QFileInfo info(dir.filePath(entry));
+            QCOMPARE(fields[1].toLongLong(), QFileInfo(info.absoluteFilePath()).lastModified().toSecsSinceEpoch());
+        }
+    }
+
+    void trashListCommandListsTheItemsOnly()
+    {
+        QTemporaryDir dir;
+        const QString files = dir.filePath(u"it's files"_s);
+        QDir().mkpath(files + u"/sub"_s);
+        for (const QString &name : {u"a.txt"_s, u".hidden"_s, u"sub/deep.txt"_s}) {
+            QFile f(files + u'/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const auto platform = makePlatform(PlatformKind::gnuLinux);
+        const ToolResult result = platform->administrator().runShell(platform->trashListCommand(files), StreamMode::outputOnly);
+        QStringList paths = result.output.value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+        paths.sort();
+        QCOMPARE(paths, (QStringList{files + u"/.hidden"_s, files + u"/a.txt"_s, files + u"/sub"_s}));
+    }
+
+    void deviceReadProbe()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"image"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, 'x'));
+        file.close();
+        QVERIFY(canReadDevice(file.fileName()));
+        QVERIFY(!canReadDevice(dir.filePath(u"missing"_s)));
+        QVERIFY(!canReadDevice(dir.path()));
+        // Agrees with what head(1) can read from the device of "/" (a
+        // container may refuse it even to root).
+        const ToolResult probe = runTool(u"/bin/sh"_s,
+                                         {u"-c"_s, u"head -c 4096 \"$(findmnt -no SOURCE /)\" >/dev/null"_s},
+                                         StreamMode::discardAll);
+        QCOMPARE(makePlatform(PlatformKind::gnuLinux)->hasFullDiskAccess(), probe.exitStatus == 0);
+        QCOMPARE(makePlatform(PlatformKind::gnuLinux)->fullDiskAccessSettingsUrl(), QString());
+        QCOMPARE(makePlatform(PlatformKind::macOS)->fullDiskAccessSettingsUrl(),
+                 u"x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"_s);
+    }
+
+    void toolsComeFromTrustedFoldersOnly()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(toolsFolder + u"/silent"_s, dir.filePath(u"findmnt"_s)));
+        ScopedEnv path("PATH", QFile::encodeName(dir.path()) + ':' + qgetenv("PATH"));
+        const ToolPaths tools = ToolPaths::defaultsFor(PlatformKind::gnuLinux);
+        QVERIFY(!tools.findmnt.startsWith(dir.path()));
+        QCOMPARE(tools.pkexec, u"/usr/bin/pkexec"_s);
+        QCOMPARE(ToolPaths::defaultsFor(PlatformKind::macOS).diskutil, u"/usr/sbin/diskutil"_s);
+    }
+
+    void currentPlatformCanBeReplaced()
+    {
+#ifdef Q_OS_MACOS
+        QCOMPARE(currentPlatform().kind(), PlatformKind::macOS);
+#else
+        QCOMPARE(currentPlatform().kind(), PlatformKind::gnuLinux);
+#endif
+        setCurrentPlatform(makePlatform(PlatformKind::macOS));
+        QCOMPARE(currentPlatform().kind(), PlatformKind::macOS);
+        QCOMPARE(currentPlatform().rawDevicePath(u"/dev/disk2s1"_s), u"/dev/rdisk2s1"_s);
+        setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
+        QCOMPARE(currentPlatform().rawDevicePath(u"/dev/nvme0n1p2"_s), u"/dev/nvme0n1p2"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
