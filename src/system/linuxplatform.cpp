@@ -132,6 +132,41 @@ QString gnuStatCommand(const QString &path)
           " -e 's/ socket$/ Socket/'"_s;
 }
 
+QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory)
+{
+    const QString target = u"'"_s + shellQuoted(destination) + u"'"_s;
+    // A root copy would leave root-owned files in the user's folder; pkexec
+    // names the user who asked in PKEXEC_UID. -h: never follow a link the
+    // copy contains to a file outside it.
+    return u"cp "_s + (isDirectory ? u"-R "_s : QString()) + u"--preserve=mode,timestamps -- '"_s + shellQuoted(source)
+        + u"' "_s + target + u" && { [ -z \"$PKEXEC_UID\" ] || chown -hR \"$PKEXEC_UID:$(id -g \"$PKEXEC_UID\")\" "_s
+        + target + u"; }"_s;
+}
+
+QString extendedRegexEscaped(const QString &text)
+{
+    static const QString special = u".[]()*+?{}|^$\\"_s;
+    QString escaped;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            escaped += u'\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+QStringList locateArguments(const QString &folder, const QStringList &extensions)
+{
+    // plocate has no option to drop vanished files: the caller checks each
+    // path, which is the point of asking an index that is a day old.
+    QStringList escapedExtensions;
+    for (const QString &extension : extensions)
+        escapedExtensions.append(extendedRegexEscaped(extension));
+    const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
+    return {u"-i"_s, u"--regex"_s,
+            u"^"_s + extendedRegexEscaped(base) + u"/.*\\.("_s + escapedExtensions.join(u'|') + u")$"_s};
+}
+
 namespace {
 
 QList<MountInfoEntry> currentMounts()
@@ -262,6 +297,26 @@ public:
     }
 
     QString statCommand(const QString &path) const override { return gnuStatCommand(path); }
+
+    QString folderSizeCommand(const QString &folder) const override
+    {
+        return u"du -sk '"_s + shellQuoted(folder) + u"' 2>/dev/null | awk '{print $1}'"_s;
+    }
+
+    QString copyCommand(const QString &source, const QString &destination, bool isDirectory) const override
+    {
+        return gnuCopyCommand(source, destination, isDirectory);
+    }
+
+    QString indexSearchFolder(const QString &mountPoint) const override
+    {
+        return mountPoint == u"/"_s ? u"/home"_s : mountPoint;
+    }
+
+    QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const override
+    {
+        return locateArguments(folder, extensions);
+    }
 
     QStringList snapshotTools() const override
     {

@@ -67,4 +67,13 @@ bool canReadDevice(const QString &device);
 // type written the way BSD stat's %HT writes it.
 QString gnuStatCommand(const QString &path);
 
+// cp with mode and times kept, the copy then given to the user pkexec
+// names (PKEXEC_UID); plain cp when run as root without pkexec.
+QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory);
+
+// `locate` arguments matching every path below `folder` whose name ends in
+// "." + one of `extensions`, ignoring case; both are taken literally.
+QString extendedRegexEscaped(const QString &text);
+QStringList locateArguments(const QString &folder, const QStringList &extensions);
+
 std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools);

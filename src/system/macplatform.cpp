@@ -119,8 +119,9 @@ bool isHiddenMacVolume(const QString &mountPoint)
 {
     // The system's own helper volumes (VM, Preboot, Update, the sealed
     // system snapshot's data twin) are not offered to the user.
-    static const QStringList hiddenPrefixes = {u"/System/Volumes/"_s, u"/private/"_s, u"/dev"_s};
-    return std::any_of(hiddenPrefixes.begin(), hiddenPrefixes.end(),
+    static const QStringList hiddenPrefixes = {u"/System/Volumes/"_s, u"/private/"_s, u"/dev/"_s};
+    return mountPoint == u"/dev"_s
+        || std::any_of(hiddenPrefixes.begin(), hiddenPrefixes.end(),
                        [&](const QString &prefix) { return mountPoint.startsWith(prefix); });
 }
 
@@ -184,6 +185,27 @@ public:
     QString statCommand(const QString &path) const override
     {
         return u"stat -f '%z %m %B %HT' '"_s + shellQuoted(path) + u"' 2>/dev/null || echo '0 0 0 Unknown'"_s;
+    }
+
+    QString folderSizeCommand(const QString &folder) const override
+    {
+        return u"du -sk '"_s + shellQuoted(folder) + u"' 2>/dev/null | awk '{print $1}'"_s;
+    }
+
+    QString copyCommand(const QString &source, const QString &destination, bool isDirectory) const override
+    {
+        return u"cp "_s + (isDirectory ? u"-R"_s : QString()) + u" '"_s + shellQuoted(source) + u"' '"_s
+            + shellQuoted(destination) + u"'"_s;
+    }
+
+    QString indexSearchFolder(const QString &mountPoint) const override
+    {
+        return mountPoint == u"/"_s ? u"/Users"_s : mountPoint;
+    }
+
+    QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const override
+    {
+        return {u"-onlyin"_s, folder, u"kMDItemFSName == '*."_s + extensions.join(u"' OR kMDItemFSName == '*."_s) + u"'"_s};
     }
 
     QStringList snapshotTools() const override { return {m_tools.diskutil, m_tools.tmutil}; }

@@ -122,10 +122,22 @@ public:
     // "Directory", "Symbolic Link"...; "0 0 0 Unknown" when it fails.
     virtual QString statCommand(const QString &path) const = 0;
 
+    // Shell text printing a folder's disk usage in KiB, nothing else.
+    virtual QString folderSizeCommand(const QString &folder) const = 0;
+    // Shell text copying a Trash item to `destination` as root; exit status
+    // 0 on success. Copies made through pkexec are handed to the user who
+    // asked, not left owned by root.
+    virtual QString copyCommand(const QString &source, const QString &destination, bool isDirectory) const = 0;
+
     // Tools that list file-system snapshots, and the file index that still
     // names recently deleted files (empty when absent).
     virtual QStringList snapshotTools() const = 0;
     virtual QString fileIndexTool() const = 0;
+    // Where the index is searched for a volume (the users' homes for the
+    // system volume), and the arguments that list every indexed path below
+    // `folder` ending in one of `extensions` (case ignored), one per line.
+    virtual QString indexSearchFolder(const QString &mountPoint) const = 0;
+    virtual QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const = 0;
 
     // Whether this program may read raw devices / protected user data, and
     // where the user grants it (empty when there is no such settings page).

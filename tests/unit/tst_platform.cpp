@@ -424,6 +424,119 @@ private Q_SLOTS:
         QCOMPARE(paths, (QStringList{files + u"/.hidden"_s, files + u"/a.txt"_s, files + u"/sub"_s}));
     }
 
+    void macCommandTexts()
+    {
+        const auto mac = makePlatform(PlatformKind::macOS);
+        QCOMPARE(mac->copyCommand(u"/a/it's"_s, u"/b/x"_s, false), u"cp  '/a/it'\\''s' '/b/x'"_s);
+        QCOMPARE(mac->copyCommand(u"/a/d"_s, u"/b/d (1)"_s, true), u"cp -R '/a/d' '/b/d (1)'"_s);
+        QCOMPARE(mac->statCommand(u"/t/f"_s), u"stat -f '%z %m %B %HT' '/t/f' 2>/dev/null || echo '0 0 0 Unknown'"_s);
+        QCOMPARE(mac->trashListCommand(u"/Users/u/.Trash"_s),
+                 u"find '/Users/u/.Trash' -maxdepth 1 -not -name '.Trash' -not -name '.' 2>/dev/null"_s);
+        QCOMPARE(mac->folderSizeCommand(u"/t/d"_s), u"du -sk '/t/d' 2>/dev/null | awk '{print $1}'"_s);
+        QCOMPARE(mac->fileIndexArguments(u"/Users"_s, {u"jpg"_s, u"png"_s}),
+                 (QStringList{u"-onlyin"_s, u"/Users"_s, u"kMDItemFSName == '*.jpg' OR kMDItemFSName == '*.png'"_s}));
+        QCOMPARE(mac->indexSearchFolder(u"/"_s), u"/Users"_s);
+        QCOMPARE(makePlatform(PlatformKind::gnuLinux)->indexSearchFolder(u"/"_s), u"/home"_s);
+        QCOMPARE(makePlatform(PlatformKind::gnuLinux)->indexSearchFolder(u"/media/u/X"_s), u"/media/u/X"_s);
+    }
+
+    void locatePatternMatchesLiterally_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("matches");
+        const QString folder = u"/home/u/it's (1)+[x]"_s;
+        QTest::addRow("deep, upper case") << folder + u"/a/B.JPG"_s << true;
+        QTest::addRow("second extension") << folder + u"/c.png"_s << true;
+        QTest::addRow("regex characters are literal") << u"/home/u/it's (1)x[x]/a.jpg"_s << false;
+        QTest::addRow("extension must end the name") << folder + u"/a.jpgx"_s << false;
+        QTest::addRow("dot is literal") << folder + u"/ajpg"_s << false;
+        QTest::addRow("sibling folder with the same prefix") << folder + u"2/a.jpg"_s << false;
+        QTest::addRow("other extension") << folder + u"/a.gif"_s << false;
+    }
+    void locatePatternMatchesLiterally()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, matches);
+        const QStringList arguments = locateArguments(u"/home/u/it's (1)+[x]/"_s, {u"jpg"_s, u"png"_s});
+        QCOMPARE(arguments.mid(0, 2), (QStringList{u"-i"_s, u"--regex"_s}));
+        // plocate uses POSIX extended regular expressions, as grep -E does.
+        QTemporaryDir dir;
+        QFile candidates(dir.filePath(u"paths"_s));
+        QVERIFY(candidates.open(QIODevice::WriteOnly));
+        candidates.write(path.toUtf8() + '\n');
+        candidates.close();
+        const ToolResult grep = runTool(u"/bin/grep"_s, {u"-E"_s, u"-i"_s, u"-e"_s, arguments[2], candidates.fileName()},
+                                        StreamMode::combined);
+        QCOMPARE(grep.exitStatus, matches ? 0 : 1);
+    }
+
+    void copyCommandCopiesAndHandsOver_data()
+    {
+        QTest::addColumn<bool>("throughPkexec");
+        QTest::addColumn<bool>("isDirectory");
+        QTest::addRow("file through pkexec") << true << false;
+        QTest::addRow("folder through pkexec") << true << true;
+        QTest::addRow("file as root") << false << false;
+    }
+    void copyCommandCopiesAndHandsOver()
+    {
+        QFETCH(bool, throughPkexec);
+        QFETCH(bool, isDirectory);
+        if (::geteuid() != 0)
+            QSKIP("handing a copy to another user needs root");
+        QTemporaryDir dir;
+        const QString source = dir.filePath(isDirectory ? u"it's \"dir\""_s : u"it's \"f\".txt"_s);
+        const QString file = isDirectory ? source + u"/inner.txt"_s : source;
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("payload");
+        f.close();
+        ::chmod(QFile::encodeName(file).constData(), 0640);
+        const QDateTime old = QDateTime::fromSecsSinceEpoch(1'700'000'000);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        f.close();
+
+        const QString destination = dir.filePath(u"out/restored $(id)"_s);
+        QDir().mkpath(dir.filePath(u"out"_s));
+        ScopedEnv uidEnv("FAKE_PKEXEC_UID", QByteArray("65534"));
+        LinuxAdministratorConfig config = fakePkexec();
+        config.runningAsRoot = !throughPkexec;
+        LinuxAdministratorLauncher launcher(config);
+        const ToolResult result = launcher.runShell(gnuCopyCommand(source, destination, isDirectory), StreamMode::discardAll);
+        QCOMPARE(result.exitStatus, 0);
+
+        const QString copied = isDirectory ? destination + u"/inner.txt"_s : destination;
+        QFile copy(copied);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), QByteArray("payload"));
+        const QFileInfo info(copied);
+        QCOMPARE(info.permissions() & 0x0fff, QFileInfo(file).permissions() & 0x0fff);
+        QCOMPARE(info.lastModified(), old);
+        QCOMPARE(info.ownerId(), throughPkexec ? 65534u : 0u);
+        QCOMPARE(QFileInfo(destination).ownerId(), throughPkexec ? 65534u : 0u);
+
+        // A failing copy reports it.
+        QVERIFY(launcher.runShell(gnuCopyCommand(dir.filePath(u"missing"_s), destination + u"2"_s, false),
+                                  StreamMode::discardAll).exitStatus != 0);
+    }
+
+    void folderSizeCommandPrintsKibibytes()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath(u"big"_s));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(64 * 1024, 'x'));
+        f.close();
+        const auto platform = makePlatform(PlatformKind::gnuLinux);
+        const ToolResult result = platform->administrator().runShell(platform->folderSizeCommand(dir.path()), StreamMode::outputOnly);
+        bool ok = false;
+        const qint64 kib = result.output.value_or(QString()).trimmed().toLongLong(&ok);
+        QVERIFY(ok);
+        QVERIFY(kib >= 64);
+    }
+
     void deviceReadProbe()
     {
         QTemporaryDir dir;
