@@ -103,7 +103,13 @@ QList<VolumeInfo> assembleMacVolumes(const QList<MountedVolumeAttributes> &volum
 
 ToolResult MacAdministratorLauncher::runShell(const QString &command, StreamMode mode)
 {
-    return runTool(m_osascript, {u"-e"_s, administratorShellScript(command)}, mode);
+    ToolResult result = runTool(m_osascript, {u"-e"_s, administratorShellScript(command)}, mode);
+    // "do shell script" hands back the output with every line ending turned
+    // into a carriage return (Apple TN2065) unless told "without altering
+    // line endings"; callers split at line feeds.
+    if (result.output)
+        result.output->replace(u'\r', u'\n');
+    return result;
 }
 
 std::unique_ptr<DetachedAdministratorRun> MacAdministratorLauncher::startDetached(const QString &scriptPath,

@@ -50,6 +50,7 @@ struct MountedVolumeAttributes {
 QList<VolumeInfo> assembleMacVolumes(const QList<MountedVolumeAttributes> &volumes,
                                      const std::function<DiskInfo(const QString &)> &diskInfo);
 
+// Runs osascript; the output comes back with line feeds between lines.
 class MacAdministratorLauncher final : public AdministratorLauncher
 {
 public:

@@ -522,21 +522,6 @@ private Q_SLOTS:
                                   StreamMode::discardAll).exitStatus != 0);
     }
 
-    void folderSizeCommandPrintsKibibytes()
-    {
-        QTemporaryDir dir;
-        QFile f(dir.filePath(u"big"_s));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(64 * 1024, 'x'));
-        f.close();
-        const auto platform = makePlatform(PlatformKind::gnuLinux);
-        const ToolResult result = platform->administrator().runShell(platform->folderSizeCommand(dir.path()), StreamMode::outputOnly);
-        bool ok = false;
-        const qint64 kib = result.output.value_or(QString()).trimmed().toLongLong(&ok);
-        QVERIFY(ok);
-        QVERIFY(kib >= 64);
-    }
-
     void deviceReadProbe()
     {
         QTemporaryDir dir;
@@ -569,19 +554,6 @@ private Q_SLOTS:
         QCOMPARE(ToolPaths::defaultsFor(PlatformKind::macOS).diskutil, u"/usr/sbin/diskutil"_s);
     }
 
-    void currentPlatformCanBeReplaced()
-    {
-#ifdef Q_OS_MACOS
-        QCOMPARE(currentPlatform().kind(), PlatformKind::macOS);
-#else
-        QCOMPARE(currentPlatform().kind(), PlatformKind::gnuLinux);
-#endif
-        setCurrentPlatform(makePlatform(PlatformKind::macOS));
-        QCOMPARE(currentPlatform().kind(), PlatformKind::macOS);
-        QCOMPARE(currentPlatform().rawDevicePath(u"/dev/disk2s1"_s), u"/dev/rdisk2s1"_s);
-        setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
-        QCOMPARE(currentPlatform().rawDevicePath(u"/dev/nvme0n1p2"_s), u"/dev/nvme0n1p2"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPlatform)

@@ -190,6 +190,17 @@ private Q_SLOTS:
         QVERIFY2(run, qPrintable(error));
         QTRY_VERIFY(!run->isRunning());
 
+        // osascript returns "do shell script" output with carriage returns.
+        QTemporaryDir dir;
+        const QString fakeOsascript = dir.filePath(u"osascript"_s);
+        QFile fake(fakeOsascript);
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write("#!/bin/sh\nprintf '/Users/u/.Trash/a\\r/Users/u/.Trash/b\\n'\n");
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(MacAdministratorLauncher(fakeOsascript).runShell(command, StreamMode::outputOnly).output,
+                 std::optional<QString>(u"/Users/u/.Trash/a\n/Users/u/.Trash/b\n"_s));
+
         MacAdministratorLauncher missing(u"/nonexistent/osascript"_s);
         QVERIFY(!missing.runShell(u"true"_s, StreamMode::discardAll).launched);
         QVERIFY(!missing.startDetached(u"/tmp/s.sh"_s, {}, &error));
