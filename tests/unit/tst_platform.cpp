@@ -553,7 +553,6 @@ private Q_SLOTS:
         QCOMPARE(tools.pkexec, u"/usr/bin/pkexec"_s);
         QCOMPARE(ToolPaths::defaultsFor(PlatformKind::macOS).diskutil, u"/usr/sbin/diskutil"_s);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestPlatform)
