@@ -89,6 +89,18 @@ BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot)
     if (QFileInfo::exists(classEntry + u"/partition"_s))
         devicePath = QFileInfo(devicePath).absolutePath();
 
+    // A device-mapper volume (LUKS, LVM) sits on other block devices: it is
+    // as removable and external as what it is made of.
+    const QStringList slaves = QDir(devicePath + u"/slaves"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    if (!slaves.isEmpty()) {
+        for (const QString &slave : slaves) {
+            const BlockDeviceFlags below = blockDeviceFlags(u"/dev/"_s + slave, sysRoot);
+            flags.isRemovable = flags.isRemovable || below.isRemovable;
+            flags.isExternal = flags.isExternal || below.isExternal;
+        }
+        return flags;
+    }
+
     flags.isRemovable = readSysAttribute(devicePath + u"/removable"_s) == u"1"_s;
     // lsblk's HOTPLUG: the disk or a device above it on its bus says
     // "removable" (a USB port, an SD slot); TRAN usb: the path runs through

@@ -244,48 +244,48 @@ private Q_SLOTS:
         QVERIFY(PlatformTexts::gnuLinux().deviceBusyMessage(u"/dev/sdb1"_s).contains(u"Try: umount /dev/sdb1 in a terminal."_s));
     }
 
-    void linuxTextsMatchInShapeAndNameNoMacFacility()
+    void gnuTextsMatchInShapeAndNameNoMacFacility()
     {
         const PlatformTexts mac = PlatformTexts::macOS();
-        const PlatformTexts linux = PlatformTexts::gnuLinux();
+        const PlatformTexts gnu = PlatformTexts::gnuLinux();
         const QList<std::pair<QString, QString>> pairs = {
-            {mac.rawAccessPrivileges, linux.rawAccessPrivileges},
-            {mac.deviceBusyTemplate, linux.deviceBusyTemplate},
-            {mac.deletedFilesNotice.title, linux.deletedFilesNotice.title},
-            {mac.deletedFilesNotice.description, linux.deletedFilesNotice.description},
-            {mac.deletedFilesNotice.steps.join(u'\n'), linux.deletedFilesNotice.steps.join(u'\n')},
-            {mac.deletedFilesNotice.note, linux.deletedFilesNotice.note},
-            {mac.rawDeviceNotice.title, linux.rawDeviceNotice.title},
-            {mac.rawDeviceNotice.description, linux.rawDeviceNotice.description},
-            {mac.rawDeviceNotice.steps.join(u'\n'), linux.rawDeviceNotice.steps.join(u'\n')},
-            {mac.rawDeviceNotice.note, linux.rawDeviceNotice.note},
-            {mac.deletedFilesModeDescription, linux.deletedFilesModeDescription},
-            {mac.checkingSnapshotsStatus, linux.checkingSnapshotsStatus},
-            {mac.snapshotsFoundNote, linux.snapshotsFoundNote},
-            {mac.searchingIndexStatus, linux.searchingIndexStatus},
-            {mac.indexUnavailable, linux.indexUnavailable},
-            {mac.noDeletedFilesTips, linux.noDeletedFilesTips},
-            {mac.trashAccessDenied, linux.trashAccessDenied},
-            {mac.snapshotListFailed, linux.snapshotListFailed},
-            {mac.fullDiskAccessTitle, linux.fullDiskAccessTitle},
+            {mac.rawAccessPrivileges, gnu.rawAccessPrivileges},
+            {mac.deviceBusyTemplate, gnu.deviceBusyTemplate},
+            {mac.deletedFilesNotice.title, gnu.deletedFilesNotice.title},
+            {mac.deletedFilesNotice.description, gnu.deletedFilesNotice.description},
+            {mac.deletedFilesNotice.steps.join(u'\n'), gnu.deletedFilesNotice.steps.join(u'\n')},
+            {mac.deletedFilesNotice.note, gnu.deletedFilesNotice.note},
+            {mac.rawDeviceNotice.title, gnu.rawDeviceNotice.title},
+            {mac.rawDeviceNotice.description, gnu.rawDeviceNotice.description},
+            {mac.rawDeviceNotice.steps.join(u'\n'), gnu.rawDeviceNotice.steps.join(u'\n')},
+            {mac.rawDeviceNotice.note, gnu.rawDeviceNotice.note},
+            {mac.deletedFilesModeDescription, gnu.deletedFilesModeDescription},
+            {mac.checkingSnapshotsStatus, gnu.checkingSnapshotsStatus},
+            {mac.snapshotsFoundNote, gnu.snapshotsFoundNote},
+            {mac.searchingIndexStatus, gnu.searchingIndexStatus},
+            {mac.indexUnavailable, gnu.indexUnavailable},
+            {mac.noDeletedFilesTips, gnu.noDeletedFilesTips},
+            {mac.trashAccessDenied, gnu.trashAccessDenied},
+            {mac.snapshotListFailed, gnu.snapshotListFailed},
+            {mac.fullDiskAccessTitle, gnu.fullDiskAccessTitle},
         };
         const QStringList macOnly = {u"macOS"_s, u"Mac "_s, u"APFS"_s, u"Time Machine"_s, u"Spotlight"_s,
                                      u"Full Disk Access"_s, u"System Settings"_s, u"diskutil"_s, u"rdisk"_s,
                                      u"tmutil"_s, u"SIP"_s, u"/Volumes"_s};
         const QStringList marks = {u"\u26A0\uFE0F"_s, u"1\uFE0F\u20E3"_s, u"2\uFE0F\u20E3"_s, u"3\uFE0F\u20E3"_s,
                                    u"\U0001F4A1"_s, u"\u2022"_s, u"\u2192"_s, u"%1"_s, u"\n"_s};
-        for (const auto &[macText, linuxText] : pairs) {
-            QVERIFY2(!linuxText.isEmpty(), qPrintable(macText));
+        for (const auto &[macText, gnuText] : pairs) {
+            QVERIFY2(!gnuText.isEmpty(), qPrintable(macText));
             for (const QString &word : macOnly)
-                QVERIFY2(!linuxText.contains(word), qPrintable(word + u" in: "_s + linuxText));
+                QVERIFY2(!gnuText.contains(word), qPrintable(word + u" in: "_s + gnuText));
             for (const QString &mark : marks)
-                QVERIFY2(macText.count(mark) == linuxText.count(mark) || mark == u"\u2192"_s || mark == u"\n"_s
+                QVERIFY2(macText.count(mark) == gnuText.count(mark) || mark == u"\u2192"_s || mark == u"\n"_s
                              || mark == u"\u2022"_s,
-                         qPrintable(mark + u" differs in: "_s + linuxText));
-            QCOMPARE(macText.count(u'\n'), linuxText.count(u'\n'));
+                         qPrintable(mark + u" differs in: "_s + gnuText));
+            QCOMPARE(macText.count(u'\n'), gnuText.count(u'\n'));
         }
-        QCOMPARE(linux.deletedFilesNotice.steps.size(), mac.deletedFilesNotice.steps.size());
-        QCOMPARE(linux.rawDeviceNotice.steps.size(), mac.rawDeviceNotice.steps.size());
+        QCOMPARE(gnu.deletedFilesNotice.steps.size(), mac.deletedFilesNotice.steps.size());
+        QCOMPARE(gnu.rawDeviceNotice.steps.size(), mac.rawDeviceNotice.steps.size());
     }
 
     void homeTrash_data()

@@ -247,6 +247,7 @@ private Q_SLOTS:
         QTest::addRow("internal NVMe partition") << u"/dev/nvme0n1p2"_s << false << false;
         QTest::addRow("hot-pluggable port") << u"/dev/sdc"_s << false << true;
         QTest::addRow("loop device") << u"/dev/loop7"_s << false << false;
+        QTest::addRow("encrypted volume on the USB stick") << u"/dev/dm-3"_s << true << true;
         QTest::addRow("unknown to sysfs") << u"/dev/mapper/nothing"_s << false << false;
     }
     void blockDeviceFlags()
@@ -273,10 +274,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(sys.filePath(u"devices/pci0000:00/0000:00:1f.2/removable"_s), "removable\n"));
         QVERIFY(writeFile(sys.filePath(hotplug + u"/removable"_s), "0\n"));
         QVERIFY(writeFile(sys.filePath(loop + u"/removable"_s), "0\n"));
+        const QString mapper = u"devices/virtual/block/dm-3"_s;
+        QVERIFY(writeFile(sys.filePath(mapper + u"/removable"_s), "0\n"));
+        QDir().mkpath(sys.filePath(mapper + u"/slaves"_s));
+        QVERIFY(QFile::link(u"../../../../"_s + usbDisk + u"/sdb1"_s, sys.filePath(mapper + u"/slaves/sdb1"_s)));
         QDir().mkpath(sys.filePath(u"class/block"_s));
         const QList<std::pair<QString, QString>> links = {
             {u"sdb"_s, usbDisk}, {u"sdb1"_s, usbDisk + u"/sdb1"_s}, {u"sde1"_s, usbFixed + u"/sde1"_s},
-            {u"nvme0n1p2"_s, nvme + u"/nvme0n1p2"_s}, {u"sdc"_s, hotplug}, {u"loop7"_s, loop},
+            {u"nvme0n1p2"_s, nvme + u"/nvme0n1p2"_s}, {u"sdc"_s, hotplug}, {u"loop7"_s, loop}, {u"dm-3"_s, mapper},
         };
         for (const auto &[name, target] : links)
             QVERIFY(QFile::link(u"../../"_s + target, sys.filePath(u"class/block/"_s + name)));
