@@ -39,6 +39,16 @@ bool isUnder(const QString &path, const QString &folder)
     return path == folder || path.startsWith(folder + u'/');
 }
 
+QString btrfsSubvolume(const QString &superOptions)
+{
+    const QStringList options = superOptions.split(u',');
+    for (const QString &option : options) {
+        if (option.startsWith(u"subvol="_s))
+            return option.mid(7);
+    }
+    return QString();
+}
+
 } // namespace
 
 QList<MountInfoEntry> parseMountInfo(const QByteArray &text)
@@ -80,8 +90,10 @@ bool isUserVolumeMount(const MountInfoEntry &entry)
     if (!entry.source.startsWith(u"/dev/"_s) || !blockFileSystems.contains(entry.fileSystem))
         return false;
     // A bind mount shows a sub-folder of a file system that is listed
-    // already; a btrfs subvolume looks the same but is a volume of its own.
-    if (entry.root != u"/"_s && !(entry.fileSystem == u"btrfs"_s && entry.superOptions.contains(u"subvol="_s)))
+    // already. A btrfs subvolume also has a root other than "/", but there
+    // the root is exactly the subvol= option; a bind mount of a folder on
+    // btrfs keeps its subvolume's option and so differs from it.
+    if (entry.root != u"/"_s && !(entry.fileSystem == u"btrfs"_s && entry.root == btrfsSubvolume(entry.superOptions)))
         return false;
 
     const QString &mountPoint = entry.mountPoint;
