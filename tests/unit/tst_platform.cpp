@@ -418,7 +418,7 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         const auto platform = makePlatform(PlatformKind::gnuLinux);
-        const ToolResult result = platform->administrator().runShell(platform->trashListCommand(files), StreamMode::outputOnly);
+        const ToolResult result = runTool(u"/bin/sh"_s, {u"-c"_s, platform->trashListCommand(files)}, StreamMode::outputOnly);
         QStringList paths = result.output.value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
         paths.sort();
         QCOMPARE(paths, (QStringList{files + u"/.hidden"_s, files + u"/a.txt"_s, files + u"/sub"_s}));
