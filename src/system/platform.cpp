@@ -199,6 +199,20 @@ void sortExternalFirst(QList<VolumeInfo> &volumes)
                      [](const VolumeInfo &a, const VolumeInfo &b) { return a.isExternal && !b.isExternal; });
 }
 
+namespace {
+
+// Fields are tab-separated, one volume a line; a tab or line feed inside a
+// name or path is shown escaped so that the columns stay intact.
+QString field(QString text)
+{
+    text.replace(u'\\', u"\\\\"_s);
+    text.replace(u'\t', u"\\t"_s);
+    text.replace(u'\n', u"\\n"_s);
+    return text;
+}
+
+} // namespace
+
 QString formatVolumeList(const QList<VolumeInfo> &volumes)
 {
     QString text;
@@ -208,7 +222,8 @@ QString formatVolumeList(const QList<VolumeInfo> &volumes)
             flags.append(u"external"_s);
         if (volume.isRemovable)
             flags.append(u"removable"_s);
-        text += volume.name + u'\t' + volume.mountPoint + u'\t' + volume.device + u'\t' + volume.fileSystem + u'\t'
+        text += field(volume.name) + u'\t' + field(volume.mountPoint) + u'\t' + field(volume.device) + u'\t'
+            + field(volume.fileSystem) + u'\t'
             + formatByteCount(volume.freeSize) + u" free / "_s + formatByteCount(volume.totalSize)
             + (flags.isEmpty() ? QString() : u"\t"_s + flags.join(u", "_s)) + u'\n';
     }

@@ -159,6 +159,8 @@ QList<VolumeInfo> discoverVolumes();
 // External volumes before the others, keeping the order within each group.
 void sortExternalFirst(QList<VolumeInfo> &volumes);
 
-// One line per volume for a terminal: name, mount point, device, file
-// system, free and total size, and the external/removable flags.
+// One line per volume for a terminal, fields separated by tabs: name, mount
+// point, device, file system, "FREE free / TOTAL", and "external" and/or
+// "removable" when they apply. Backslash, tab and line feed inside a field
+// are written \\, \t and \n. Empty text for no volumes.
 QString formatVolumeList(const QList<VolumeInfo> &volumes);

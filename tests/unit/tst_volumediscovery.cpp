@@ -310,6 +310,10 @@ private Q_SLOTS:
                  u"USB STICK\t/media/anna/USB STICK\t/dev/sdb1\tvfat\t52.7 MB free / 57.4 MB\texternal, removable\n"
                  "Root\t/\t/dev/vda\text4\tZero KB free / Zero KB\n"_s);
         QCOMPARE(::formatVolumeList({}), QString());
+        VolumeInfo odd = volume(u"two\nlines"_s, false);
+        odd.mountPoint = u"/mnt/tab\tname\\x"_s;
+        QVERIFY(::formatVolumeList({odd}).startsWith(u"two\\nlines\t/mnt/tab\\tname\\\\x\t"_s));
+        QCOMPARE(::formatVolumeList({odd}).count(u'\n'), 1);
     }
 
     void linuxDiscoveryListsTheRootVolume()
