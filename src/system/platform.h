@@ -134,8 +134,9 @@ public:
     virtual QStringList snapshotTools() const = 0;
     virtual QString fileIndexTool() const = 0;
     // Where the index is searched for a volume (the users' homes for the
-    // system volume), and the arguments that list every indexed path below
-    // `folder` ending in one of `extensions` (case ignored), one per line.
+    // system volume), and the arguments that list the indexed paths below
+    // `folder` whose names end in "." + one of `extensions`, one per line
+    // (locate ignores case; the Spotlight query is mdfind's own).
     virtual QString indexSearchFolder(const QString &mountPoint) const = 0;
     virtual QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const = 0;
 
