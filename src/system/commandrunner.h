@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,19 @@ struct ToolResult {
 // folder and environment), waits for it to exit and returns what it printed.
 // Blocks the calling thread; never call it on the GUI thread.
 ToolResult runTool(const QString &path, const QStringList &arguments, StreamMode mode);
+
+// The same run, with the captured bytes undecoded. For callers that must look
+// at the raw stream before deciding what it means (the elevation marker).
+struct RawToolResult {
+    bool launched = false;
+    QByteArray output;
+    int exitStatus = 0;
+    std::optional<QString> startError;
+};
+RawToolResult runToolRaw(const QString &path, const QStringList &arguments, StreamMode mode);
+
+// Strict UTF-8: absent when any byte sequence is invalid or cut short.
+std::optional<QString> decodeUtf8(const QByteArray &bytes);
 
 // A path as it goes between single quotes in shell text: every ' becomes '\''.
 QString shellQuoted(const QString &path);

@@ -1,0 +1,397 @@
+#include "linuxplatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "system/detachedprocess.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+QStringList pkexecShellArguments(const QString &shell, const QString &command, StreamMode mode)
+{
+    QString text = u"printf '%1\\n'; "_s.arg(QLatin1String(elevationMarker));
+    if (mode == StreamMode::discardAll)
+        text += u"exec >/dev/null 2>&1; "_s;
+    return {shell, u"-c"_s, text + command};
+}
+
+ToolResult interpretElevatedRun(const RawToolResult &raw)
+{
+    ToolResult result;
+    result.launched = raw.launched;
+    result.startError = raw.startError;
+    if (!raw.launched)
+        return result;
+
+    const QByteArray markerLine = QByteArray(elevationMarker) + '\n';
+    // In the combined stream pkexec's own messages could come first, so the
+    // marker counts at the start of any line.
+    qsizetype at = raw.output.startsWith(markerLine) ? 0 : raw.output.indexOf(QByteArray('\n' + markerLine));
+    if (at < 0) {
+        result.output = QString();
+        result.exitStatus = raw.exitStatus != 0 ? raw.exitStatus : 127;
+        return result;
+    }
+    if (at > 0)
+        at += 1;
+    result.output = decodeUtf8(raw.output.mid(at + markerLine.size()));
+    result.exitStatus = raw.exitStatus;
+    return result;
+}
+
+ToolResult LinuxAdministratorLauncher::runShell(const QString &command, StreamMode mode)
+{
+    if (m_config.runningAsRoot)
+        return runTool(m_config.shell, {u"-c"_s, command}, mode);
+    const StreamMode pkexecMode = mode == StreamMode::discardAll ? StreamMode::outputOnly : mode;
+    return interpretElevatedRun(runToolRaw(m_config.pkexec, pkexecShellArguments(m_config.shell, command, mode), pkexecMode));
+}
+
+std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetached(const QString &scriptPath,
+                                                                                    const QStringList &arguments,
+                                                                                    QString *error)
+{
+    if (m_config.runningAsRoot)
+        return startDetachedProcess(m_config.bash, QStringList{scriptPath} + arguments, error);
+    return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash, scriptPath} + arguments, error);
+}
+
+namespace {
+
+QString readSysAttribute(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(file.readAll()).trimmed();
+}
+
+} // namespace
+
+BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot)
+{
+    BlockDeviceFlags flags;
+    // /dev/mapper/NAME and /dev/disk/by-*/ are links to the kernel's name.
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QString name = QFileInfo(resolved.isEmpty() ? device : resolved).fileName();
+    const QString classEntry = sysRoot + u"/class/block/"_s + name;
+    QString devicePath = QFileInfo(classEntry).canonicalFilePath();
+    if (name.isEmpty() || devicePath.isEmpty())
+        return flags;
+    // A partition's folder sits inside its disk's folder.
+    if (QFileInfo::exists(classEntry + u"/partition"_s))
+        devicePath = QFileInfo(devicePath).absolutePath();
+
+    // A device-mapper volume (LUKS, LVM) sits on other block devices: it is
+    // as removable and external as what it is made of.
+    const QStringList slaves = QDir(devicePath + u"/slaves"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    if (!slaves.isEmpty()) {
+        for (const QString &slave : slaves) {
+            const BlockDeviceFlags below = blockDeviceFlags(u"/dev/"_s + slave, sysRoot);
+            flags.isRemovable = flags.isRemovable || below.isRemovable;
+            flags.isExternal = flags.isExternal || below.isExternal;
+        }
+        return flags;
+    }
+
+    flags.isRemovable = readSysAttribute(devicePath + u"/removable"_s) == u"1"_s;
+    // lsblk's HOTPLUG: the disk or a device above it on its bus says
+    // "removable" (a USB port, an SD slot); TRAN usb: the path runs through
+    // a USB controller.
+    bool hotplug = false;
+    const QString devicesRoot = QFileInfo(sysRoot + u"/devices"_s).canonicalFilePath();
+    for (QString folder = QFileInfo(devicePath).absolutePath();
+         !devicesRoot.isEmpty() && folder.startsWith(devicesRoot) && folder.size() > devicesRoot.size();
+         folder = QFileInfo(folder).absolutePath()) {
+        if (readSysAttribute(folder + u"/removable"_s) == u"removable"_s) {
+            hotplug = true;
+            break;
+        }
+    }
+    const bool usb = devicePath.contains(u"/usb"_s);
+    flags.isExternal = flags.isRemovable || hotplug || usb;
+    return flags;
+}
+
+bool canReadDevice(const QString &device)
+{
+    const QByteArray path = QFile::encodeName(device);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[4096];
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    return count >= 0;
+}
+
+QString gnuStatCommand(const QString &path)
+{
+    // GNU stat names types in lower case and calls an empty file "regular
+    // empty file"; readers expect BSD's %HT words, so map them in place.
+    return u"{ stat -c '%s %Y %W %F' '"_s + shellQuoted(path)
+        + u"' 2>/dev/null || echo '0 0 0 Unknown'; } | sed"
+          " -e 's/ regular empty file$/ Regular File/' -e 's/ regular file$/ Regular File/'"
+          " -e 's/ directory$/ Directory/' -e 's/ symbolic link$/ Symbolic Link/' -e 's/ fifo$/ Fifo File/'"
+          " -e 's/ character special file$/ Character Device/' -e 's/ block special file$/ Block Device/'"
+          " -e 's/ socket$/ Socket/'"_s;
+}
+
+QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory)
+{
+    const QString target = u"'"_s + shellQuoted(destination) + u"'"_s;
+    // A root copy would leave root-owned files in the user's folder; pkexec
+    // names the user who asked in PKEXEC_UID. -h: never follow a link the
+    // copy contains to a file outside it.
+    return u"cp "_s + (isDirectory ? u"-R "_s : QString()) + u"--preserve=mode,timestamps -- '"_s + shellQuoted(source)
+        + u"' "_s + target + u" && { [ -z \"$PKEXEC_UID\" ] || chown -hR \"$PKEXEC_UID:$(id -g \"$PKEXEC_UID\")\" "_s
+        + target + u"; }"_s;
+}
+
+QString extendedRegexEscaped(const QString &text)
+{
+    static const QString special = u".[]()*+?{}|^$\\"_s;
+    QString escaped;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            escaped += u'\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+QStringList locateArguments(const QString &folder, const QStringList &extensions)
+{
+    // plocate has no option to drop vanished files: the caller checks each
+    // path, which is the point of asking an index that is a day old.
+    QStringList escapedExtensions;
+    for (const QString &extension : extensions)
+        escapedExtensions.append(extendedRegexEscaped(extension));
+    const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
+    return {u"-i"_s, u"--regex"_s,
+            u"^"_s + extendedRegexEscaped(base) + u"/.*\\.("_s + escapedExtensions.join(u'|') + u")$"_s};
+}
+
+namespace {
+
+QList<MountInfoEntry> currentMounts()
+{
+    QFile file(u"/proc/self/mountinfo"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parseMountInfo(file.readAll());
+}
+
+// udev writes unsafe characters of a label as \xHH in /dev/disk/by-label.
+QString decodeUdevName(const QString &name)
+{
+    QByteArray bytes;
+    const QByteArray raw = QFile::encodeName(name);
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 3 < raw.size() && raw[i + 1] == 'x') {
+            bool ok = false;
+            const int value = raw.mid(i + 2, 2).toInt(&ok, 16);
+            if (ok) {
+                bytes.append(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        bytes.append(raw[i]);
+    }
+    return QString::fromUtf8(bytes);
+}
+
+QString firstLine(const std::optional<QString> &output)
+{
+    return output.value_or(QString()).section(u'\n', 0, 0).trimmed();
+}
+
+class LinuxPlatform final : public Platform
+{
+public:
+    explicit LinuxPlatform(const ToolPaths &tools)
+        : m_tools(tools)
+        , m_texts(PlatformTexts::gnuLinux())
+        , m_launcher({tools.pkexec, tools.shell, tools.bash, ::geteuid() == 0})
+    {
+    }
+
+    PlatformKind kind() const override { return PlatformKind::gnuLinux; }
+    const PlatformTexts &texts() const override { return m_texts; }
+    const ToolPaths &tools() const override { return m_tools; }
+    AdministratorLauncher &administrator() override { return m_launcher; }
+
+    QList<VolumeInfo> discoverVolumes() override
+    {
+        QList<VolumeInfo> volumes;
+        const QList<MountInfoEntry> mounts = userVolumeMounts(currentMounts());
+        for (const MountInfoEntry &mount : mounts) {
+            VolumeInfo volume;
+            volume.mountPoint = mount.mountPoint;
+            // There is no character "raw" node on Linux: the block device
+            // itself is what a raw scan reads. Never derived from st_dev,
+            // which is an anonymous number on btrfs.
+            volume.device = mount.source;
+            volume.rawDevice = mount.source;
+            volume.fileSystem = mount.fileSystem;
+            const QString label = volumeLabel(mount);
+            if (!label.isEmpty())
+                volume.name = label;
+            else if (mount.mountPoint == u"/"_s)
+                volume.name = u"Root"_s;
+            else
+                volume.name = QFileInfo(mount.mountPoint).fileName();
+
+            struct statvfs stats {};
+            if (::statvfs(QFile::encodeName(mount.mountPoint).constData(), &stats) == 0) {
+                volume.totalSize = static_cast<qint64>(stats.f_blocks) * static_cast<qint64>(stats.f_frsize);
+                volume.freeSize = static_cast<qint64>(stats.f_bavail) * static_cast<qint64>(stats.f_frsize);
+            }
+            const BlockDeviceFlags flags = blockDeviceFlags(mount.source);
+            volume.isRemovable = flags.isRemovable;
+            volume.isExternal = flags.isExternal;
+            volumes.append(volume);
+        }
+        sortExternalFirst(volumes);
+        return volumes;
+    }
+
+    QString rawDevicePath(const QString &device) const override { return device; }
+
+    TrashLocation homeTrash() const override
+    {
+        // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash when it is unset.
+        const QString root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Trash"_s;
+        return {root, root + u"/files"_s, root + u"/info"_s};
+    }
+
+    QList<TrashLocation> volumeTrashes(const QString &mountPoint) const override
+    {
+        QList<TrashLocation> trashes;
+        const QString top = mountPoint.endsWith(u'/') ? mountPoint.chopped(1) : mountPoint;
+        const QString uid = QString::number(::getuid());
+        const auto location = [](const QString &root) {
+            return TrashLocation{root, root + u"/files"_s, root + u"/info"_s};
+        };
+        // freedesktop.org Trash specification: $top/.Trash/$uid only when
+        // $top/.Trash is a real directory with the sticky bit, otherwise
+        // another user could plant it.
+        struct stat shared {};
+        const QString sharedRoot = top + u"/.Trash"_s;
+        if (::lstat(QFile::encodeName(sharedRoot).constData(), &shared) == 0 && S_ISDIR(shared.st_mode)
+            && (shared.st_mode & S_ISVTX)) {
+            const QString own = sharedRoot + u'/' + uid;
+            struct stat ownStat {};
+            if (::lstat(QFile::encodeName(own).constData(), &ownStat) == 0 && S_ISDIR(ownStat.st_mode))
+                trashes.append(location(own));
+        }
+        const QString personal = top + u"/.Trash-"_s + uid;
+        struct stat personalStat {};
+        const QByteArray personalPath = QFile::encodeName(personal);
+        if (::lstat(personalPath.constData(), &personalStat) == 0 && S_ISDIR(personalStat.st_mode)
+            && ::access(personalPath.constData(), W_OK) == 0)
+            trashes.append(location(personal));
+        return trashes;
+    }
+
+    QString trashListCommand(const QString &folder) const override
+    {
+        // GNU find prints the starting folder itself unless told not to.
+        return u"find '"_s + shellQuoted(folder) + u"' -mindepth 1 -maxdepth 1 2>/dev/null"_s;
+    }
+
+    QString statCommand(const QString &path) const override { return gnuStatCommand(path); }
+
+    QString folderSizeCommand(const QString &folder) const override
+    {
+        return u"du -sk '"_s + shellQuoted(folder) + u"' 2>/dev/null | awk '{print $1}'"_s;
+    }
+
+    QString copyCommand(const QString &source, const QString &destination, bool isDirectory) const override
+    {
+        return gnuCopyCommand(source, destination, isDirectory);
+    }
+
+    QString indexSearchFolder(const QString &mountPoint) const override
+    {
+        return mountPoint == u"/"_s ? u"/home"_s : mountPoint;
+    }
+
+    QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const override
+    {
+        return locateArguments(folder, extensions);
+    }
+
+    QStringList snapshotTools() const override
+    {
+        QStringList found;
+        for (const QString &tool : {m_tools.btrfs, m_tools.snapper, m_tools.lvs}) {
+            if (!tool.isEmpty() && QFileInfo(tool).isExecutable())
+                found.append(tool);
+        }
+        return found;
+    }
+
+    QString fileIndexTool() const override
+    {
+        return !m_tools.locate.isEmpty() && QFileInfo(m_tools.locate).isExecutable() ? m_tools.locate : QString();
+    }
+
+    bool hasFullDiskAccess() const override
+    {
+        const QList<MountInfoEntry> mounts = currentMounts();
+        for (const MountInfoEntry &mount : mounts) {
+            if (mount.mountPoint == u"/"_s && mount.source.startsWith(u"/dev/"_s))
+                return canReadDevice(mount.source);
+        }
+        return false;
+    }
+
+    QString fullDiskAccessSettingsUrl() const override { return QString(); }
+
+private:
+    QString volumeLabel(const MountInfoEntry &mount) const
+    {
+        // Without udev neither lsblk nor QStorageInfo know labels; findmnt
+        // asks libblkid, the by-label links exist where udev runs, and a
+        // direct probe needs read access to the device.
+        if (!m_tools.findmnt.isEmpty()) {
+            const QString label = firstLine(
+                runTool(m_tools.findmnt, {u"-no"_s, u"LABEL"_s, u"--mountpoint"_s, mount.mountPoint}, StreamMode::outputOnly)
+                    .output);
+            if (!label.isEmpty())
+                return label;
+        }
+        const QString device = QFileInfo(mount.source).canonicalFilePath();
+        const QFileInfoList links = QDir(u"/dev/disk/by-label"_s).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        for (const QFileInfo &link : links) {
+            if (!device.isEmpty() && link.canonicalFilePath() == device)
+                return decodeUdevName(link.fileName());
+        }
+        if (::geteuid() == 0 && !m_tools.blkid.isEmpty()) {
+            return firstLine(runTool(m_tools.blkid, {u"-p"_s, u"-s"_s, u"LABEL"_s, u"-o"_s, u"value"_s, mount.source},
+                                     StreamMode::outputOnly)
+                                 .output);
+        }
+        return QString();
+    }
+
+    ToolPaths m_tools;
+    PlatformTexts m_texts;
+    LinuxAdministratorLauncher m_launcher;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools)
+{
+    return std::make_unique<LinuxPlatform>(tools);
+}

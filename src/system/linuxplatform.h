@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "system/mountinfo.h"
+#include "system/platform.h"
+
+// The Linux backend: pkexec (polkit) for administrator rights, the mount
+// table and sysfs for volumes, the freedesktop.org Trash, btrfs/Snapper/LVM
+// snapshots and the locate index.
+
+// Printed by the elevated shell before the command. pkexec passes the
+// command's own exit status through, so 126 and 127 alone can't tell
+// "password dialog dismissed" from a command that exits with those codes;
+// the marker line shows that authorization succeeded.
+inline constexpr char elevationMarker[] = "@@ELEVATED@@";
+
+// Arguments for `pkexec`: the shell, "-c" and the command behind the marker.
+// With `discardAll` the command's output goes to the null device inside the
+// shell, so that the marker can still be read.
+QStringList pkexecShellArguments(const QString &shell, const QString &command, StreamMode mode);
+
+// The result of a pkexec run. Without the marker the command never ran: the
+// output is empty and the status non-zero (126 dismissed, 127 refused, no
+// agent or error). With it, the marker line is removed and the status is the
+// command's.
+ToolResult interpretElevatedRun(const RawToolResult &raw);
+
+struct LinuxAdministratorConfig {
+    QString pkexec;
+    QString shell;
+    QString bash;
+    // Already root: run directly, no dialog.
+    bool runningAsRoot = false;
+};
+
+class LinuxAdministratorLauncher final : public AdministratorLauncher
+{
+public:
+    explicit LinuxAdministratorLauncher(LinuxAdministratorConfig config) : m_config(std::move(config)) {}
+
+    ToolResult runShell(const QString &command, StreamMode mode) override;
+    // `pkexec bash SCRIPT ARGS...`; an unprivileged caller can't signal the
+    // root child, so terminate() is best effort and the script must stop on
+    // its own when its work folder disappears.
+    std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath,
+                                                            const QStringList &arguments,
+                                                            QString *error) override;
+
+private:
+    LinuxAdministratorConfig m_config;
+};
+
+// Removable and external flags of the disk that holds `device`, from sysfs
+// below `sysRoot` (a partition takes its parent disk's flags).
+struct BlockDeviceFlags {
+    bool isRemovable = false;
+    bool isExternal = false;
+};
+BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot = QStringLiteral("/sys"));
+
+// Whether `device` can be opened and read: the test for raw access.
+bool canReadDevice(const QString &device);
+
+// The shell text that prints "SIZE MTIME BIRTH TYPE" with GNU stat, the
+// type written the way BSD stat's %HT writes it.
+QString gnuStatCommand(const QString &path);
+
+// cp with mode and times kept, the copy then given to the user pkexec
+// names (PKEXEC_UID); plain cp when run as root without pkexec.
+QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory);
+
+// `locate` arguments matching every path below `folder` whose name ends in
+// "." + one of `extensions`, ignoring case; both are taken literally.
+QString extendedRegexEscaped(const QString &text);
+QStringList locateArguments(const QString &folder, const QStringList &extensions);
+
+std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools);

@@ -1,0 +1,231 @@
+#include "platform.h"
+
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <mutex>
+
+#include "model/bytecount.h"
+#include "system/linuxplatform.h"
+#include "system/macplatform.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+ToolPaths ToolPaths::defaultsFor(PlatformKind kind)
+{
+    ToolPaths tools;
+    if (kind == PlatformKind::macOS) {
+        tools.osascript = u"/usr/bin/osascript"_s;
+        tools.diskutil = u"/usr/sbin/diskutil"_s;
+        tools.tmutil = u"/usr/bin/tmutil"_s;
+        tools.mdfind = u"/usr/bin/mdfind"_s;
+        return tools;
+    }
+    // Looked up in the system folders only: a program that runs things as
+    // root must not pick up whatever the user's PATH offers first.
+    const QStringList trusted = {u"/usr/bin"_s, u"/usr/sbin"_s, u"/bin"_s, u"/sbin"_s};
+    const auto find = [&](const QString &name) { return QStandardPaths::findExecutable(name, trusted); };
+    tools.pkexec = u"/usr/bin/pkexec"_s;
+    tools.findmnt = find(u"findmnt"_s);
+    tools.blkid = find(u"blkid"_s);
+    tools.btrfs = find(u"btrfs"_s);
+    tools.snapper = find(u"snapper"_s);
+    tools.lvs = find(u"lvs"_s);
+    tools.locate = find(u"plocate"_s);
+    if (tools.locate.isEmpty())
+        tools.locate = find(u"locate"_s);
+    return tools;
+}
+
+QString PlatformTexts::deviceBusyMessage(const QString &path) const
+{
+    // One arg() call: a "%1" inside the path is not expanded again.
+    return deviceBusyTemplate.arg(path);
+}
+
+PlatformTexts PlatformTexts::macOS()
+{
+    PlatformTexts t;
+    t.rawAccessPrivileges =
+        u"\n\n⚠️ Raw device access requires elevated privileges:\n\n"
+        "1️⃣ Full Disk Access\n"
+        "   System Settings → Privacy & Security → Full Disk Access\n"
+        "   → Add this app\n\n"
+        "2️⃣ Root Privileges Required\n"
+        "   Raw disk nodes (/dev/rdisk*) require administrator (root) access.\n"
+        "   This is a macOS security restriction that apps cannot bypass.\n\n"
+        "3️⃣ Internal Drive + SIP\n"
+        "   Internal APFS drives are additionally protected by System Integrity Protection.\n\n"
+        "💡 Recommendation:\n"
+        "• Use \"Directory Scan\" mode for internal drives (no special permissions needed)\n"
+        "• External USB/SD drives may work with Full Disk Access alone\n"
+        "• For deep raw recovery, use \"diskutil\" or professional recovery tools run as root"_s;
+    t.deviceBusyTemplate =
+        u"Cannot open %1: Device busy\n\nThe volume may need to be unmounted first.\n"
+        "Try: diskutil unmount %1 in Terminal.\n\n"
+        "💡 Tip: Using \"Directory Scan\" mode does not require unmounting."_s;
+    t.deletedFilesNotice = {
+        u"Deleted Files — Recommended Mode"_s,
+        u"Finds deleted files using APFS snapshots and Trash. Works on encrypted drives without SIP changes."_s,
+        {u"Scans Trash folder for recently deleted files"_s,
+         u"Compares APFS snapshots to find files deleted since last backup"_s,
+         u"macOS will ask for admin password to mount snapshot (read-only)"_s},
+        u"Requires Time Machine enabled (for snapshots). External drives may need: tmutil localsnapshot /Volumes/NAME"_s,
+    };
+    t.rawDeviceNotice = {
+        u"Volume Scan — Administrator Password"_s,
+        u"Volume Scan reads raw device data to find deleted files. When you start a scan, macOS will ask for your "
+        "administrator password. No SIP disable is needed."_s,
+        {u"Click START DEEP SCAN → macOS will show a password dialog"_s,
+         u"Enter your Mac login password to allow raw device reading"_s,
+         u"The app will scan the device for deleted file fragments"_s},
+        u"Safe: Only reads from the device. No files are modified. No SIP change required."_s,
+    };
+    t.deletedFilesModeDescription = u"Find deleted files via Trash + APFS snapshots (recommended)"_s;
+    t.checkingSnapshotsStatus = u"Phase 2: Checking APFS snapshots..."_s;
+    t.snapshotsFoundNote = u"Note: Direct snapshot mounting is restricted by macOS security."_s;
+    t.searchingIndexStatus = u"Searching Spotlight index for recently known files..."_s;
+    t.indexUnavailable = u"Could not search Spotlight index"_s;
+    t.noDeletedFilesTips =
+        u"No deleted files found.\n\n💡 Tips:\n• Trash is empty\n• No Time Machine snapshots available\n"
+        "• Enable Time Machine for better deleted file detection\n• For external drives, try Volume Scan mode"_s;
+    t.trashAccessDenied =
+        u"Could not access Trash. Please grant Full Disk Access in System Settings → Privacy & Security."_s;
+    t.snapshotListFailed = u"Failed to list APFS snapshots. You may need to run with elevated privileges."_s;
+    t.fullDiskAccessTitle = u"Full Disk Access"_s;
+    return t;
+}
+
+PlatformTexts PlatformTexts::gnuLinux()
+{
+    PlatformTexts t;
+    t.rawAccessPrivileges =
+        u"\n\n⚠️ Raw device access requires elevated privileges:\n\n"
+        "1️⃣ Administrator Password\n"
+        "   Start the scan and confirm the password dialog (pkexec)\n"
+        "   → Or run this app as root\n\n"
+        "2️⃣ Root Privileges Required\n"
+        "   Block devices (/dev/sdX, /dev/nvmeXnY) require administrator (root) access.\n"
+        "   This is a Linux permission rule that apps cannot bypass.\n\n"
+        "3️⃣ Disk Group + Sandboxes\n"
+        "   Members of the \"disk\" group can read disks (this is root-equivalent); Flatpak, AppArmor or SELinux may still block it.\n\n"
+        "💡 Recommendation:\n"
+        "• Use \"Directory Scan\" mode for internal drives (no special permissions needed)\n"
+        "• External USB/SD drives may work for members of the \"disk\" group alone\n"
+        "• For deep raw recovery, use \"lsblk\" to find the device and run professional recovery tools as root"_s;
+    t.deviceBusyTemplate =
+        u"Cannot open %1: Device busy\n\nThe volume may need to be unmounted first.\n"
+        "Try: umount %1 in a terminal.\n\n"
+        "💡 Tip: Using \"Directory Scan\" mode does not require unmounting."_s;
+    t.deletedFilesNotice = {
+        u"Deleted Files — Recommended Mode"_s,
+        u"Finds deleted files using the Trash, the locate index and btrfs/Snapper snapshots. Works on encrypted drives "
+        "without security changes."_s,
+        {u"Scans Trash folders for recently deleted files"_s,
+         u"Looks up files the locate index still knows and counts btrfs, Snapper and LVM snapshots"_s,
+         u"Linux will ask for your administrator password (pkexec) to search the Trash folders"_s},
+        u"Requires btrfs, Snapper or LVM (for snapshots). Create one with: snapper create, or btrfs subvolume snapshot -r"_s,
+    };
+    t.rawDeviceNotice = {
+        u"Volume Scan — Administrator Password"_s,
+        u"Volume Scan reads raw device data to find deleted files. When you start a scan, Linux will ask for your "
+        "administrator password (pkexec). No security change is needed."_s,
+        {u"Click START DEEP SCAN → your system will show a password dialog"_s,
+         u"Enter your administrator password to allow raw device reading"_s,
+         u"The app will scan the device for deleted file fragments"_s},
+        u"Safe: Only reads from the device. No files are modified. No security change required."_s,
+    };
+    t.deletedFilesModeDescription = u"Find deleted files via Trash + btrfs/Snapper snapshots (recommended)"_s;
+    t.checkingSnapshotsStatus = u"Phase 2: Checking file-system snapshots..."_s;
+    t.snapshotsFoundNote = u"Note: Snapshots are only counted here; they are not mounted."_s;
+    t.searchingIndexStatus = u"Searching locate index for recently known files..."_s;
+    t.indexUnavailable = u"Could not search locate index"_s;
+    t.noDeletedFilesTips =
+        u"No deleted files found.\n\n💡 Tips:\n• Trash is empty\n• No btrfs or Snapper snapshots available\n"
+        "• Enable Snapper (or btrfs snapshots) for better deleted file detection\n• For external drives, try Volume Scan mode"_s;
+    t.trashAccessDenied =
+        u"Could not access Trash. Please install pkexec (polkit) or run as root to read protected Trash folders."_s;
+    t.snapshotListFailed = u"Failed to list file-system snapshots. You may need to run with elevated privileges."_s;
+    t.fullDiskAccessTitle = u"Raw Disk Access"_s;
+    return t;
+}
+
+namespace {
+
+std::mutex platformMutex;
+std::unique_ptr<Platform> installedPlatform;
+
+} // namespace
+
+Platform &currentPlatform()
+{
+    const std::lock_guard lock(platformMutex);
+    if (!installedPlatform) {
+#ifdef Q_OS_MACOS
+        installedPlatform = makePlatform(PlatformKind::macOS);
+#else
+        installedPlatform = makePlatform(PlatformKind::gnuLinux);
+#endif
+    }
+    return *installedPlatform;
+}
+
+void setCurrentPlatform(std::unique_ptr<Platform> platform)
+{
+    const std::lock_guard lock(platformMutex);
+    installedPlatform = std::move(platform);
+}
+
+std::unique_ptr<Platform> makePlatform(PlatformKind kind)
+{
+    return makePlatform(kind, ToolPaths::defaultsFor(kind));
+}
+
+std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools)
+{
+    if (kind == PlatformKind::macOS)
+        return makeMacPlatform(tools);
+    return makeLinuxPlatform(tools);
+}
+
+QList<VolumeInfo> discoverVolumes()
+{
+    return currentPlatform().discoverVolumes();
+}
+
+void sortExternalFirst(QList<VolumeInfo> &volumes)
+{
+    std::stable_sort(volumes.begin(), volumes.end(),
+                     [](const VolumeInfo &a, const VolumeInfo &b) { return a.isExternal && !b.isExternal; });
+}
+
+namespace {
+
+// Fields are tab-separated, one volume a line; a tab or line feed inside a
+// name or path is shown escaped so that the columns stay intact.
+QString field(QString text)
+{
+    text.replace(u'\\', u"\\\\"_s);
+    text.replace(u'\t', u"\\t"_s);
+    text.replace(u'\n', u"\\n"_s);
+    return text;
+}
+
+} // namespace
+
+QString formatVolumeList(const QList<VolumeInfo> &volumes)
+{
+    QString text;
+    for (const VolumeInfo &volume : volumes) {
+        QStringList flags;
+        if (volume.isExternal)
+            flags.append(u"external"_s);
+        if (volume.isRemovable)
+            flags.append(u"removable"_s);
+        text += field(volume.name) + u'\t' + field(volume.mountPoint) + u'\t' + field(volume.device) + u'\t'
+            + field(volume.fileSystem) + u'\t'
+            + formatByteCount(volume.freeSize) + u" free / "_s + formatByteCount(volume.totalSize)
+            + (flags.isEmpty() ? QString() : u"\t"_s + flags.join(u", "_s)) + u'\n';
+    }
+    return text;
+}
