@@ -10,7 +10,7 @@ QUORVEL_PACKAGES=(
     libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
-    e2fsprogs mtools dosfstools util-linux coreutils bash
+    e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash
 )
 
 quorvel_install_missing() {
