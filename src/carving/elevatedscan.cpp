@@ -60,14 +60,13 @@ int createPrivateFolder(const QString &path)
     return 0;
 }
 
-// A fresh private folder named prefix + UUID in `parent`; empty with a reason
-// on failure.
-QString createUniquePrivateFolder(const QString &parent, const QString &prefix, QString *error)
+// A fresh private folder in `parent` under a name from `makeName`; empty with
+// a reason on failure. A name that is taken is never reused: a new one is drawn.
+QString createUniquePrivateFolder(const QString &parent, QString (*makeName)(), QString *error)
 {
     QDir().mkpath(parent);
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const QString path = parent + QLatin1Char('/') + prefix
-            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        const QString path = parent + QLatin1Char('/') + makeName();
         const int failure = createPrivateFolder(path);
         if (failure == 0)
             return path;
@@ -76,6 +75,11 @@ QString createUniquePrivateFolder(const QString &parent, const QString &prefix, 
             return {};
     }
     return {};
+}
+
+QString fetchFolderName()
+{
+    return QStringLiteral("QuorvelFetch_") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
 // Removes the work folder while a root helper may still be writing into it.
@@ -227,7 +231,7 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
 {
     const QString temporaryFolder = temporaryFolderOr(options.temporaryFolder);
     QString folderError;
-    const QString workFolder = createUniquePrivateFolder(temporaryFolder, QStringLiteral("QuorvelRecovery_"), &folderError);
+    const QString workFolder = createUniquePrivateFolder(temporaryFolder, &ElevatedScan::workFolderName, &folderError);
 
     const QString scriptPath = workFolder + QLatin1Char('/') + scriptFileName;
     {
@@ -364,7 +368,7 @@ bool ElevatedByteSource::fetchLocked(const QSet<qint64> &chunks, QString *error)
     };
     if (m_folder.isEmpty()) {
         QString reason;
-        m_folder = createUniquePrivateFolder(temporaryFolderOr(m_temporaryFolder), QStringLiteral("QuorvelFetch_"), &reason);
+        m_folder = createUniquePrivateFolder(temporaryFolderOr(m_temporaryFolder), &fetchFolderName, &reason);
         if (m_folder.isEmpty())
             return fail(QStringLiteral("Cannot create a private folder for the device's bytes: ") + reason);
     }
