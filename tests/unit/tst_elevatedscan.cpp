@@ -396,9 +396,9 @@ private Q_SLOTS:
             + "umask 022\n"
               "exec 3<\"$OUTDIR\" || exit 1\n"
               "alive() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && [ ! -e \"$OUTDIR/stop\" ] && kill -0 \"$APP_PID\" 2>/dev/null; }\n"
-              "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f \"$OUTFILE\"; exit 0; }\n"
+              "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f \"$OUTDIR\"/chunk_*.bin; exit 0; }\n"
             + "i=0\nwhile [ $i -lt $MAX ]; do\n"
-            + "    alive || exit 0\n"
+            + "    alive || quit\n"
             + "    OUTFILE=\"$OUTDIR/chunk_$(printf '%06d' $i).bin\"\n    dd if=\"$DEVICE\" bs=$BS count=1 skip=$i of=\"$OUTFILE\" 2>/dev/null\n    RC=$?\n    if [ $RC -ne 0 ] || [ ! -s \"$OUTFILE\" ]; then\n        rm -f \"$OUTFILE\"\n        break\n    fi\n    # Signal that chunk is ready\n"
             + "    alive || quit\n"
             + "    echo \"$i\" > \"$OUTDIR/ready.txt\"\n    # Wait for app to process (max 30s, then continue anyway)\n    WAITED=0\n    while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do\n"
@@ -440,6 +440,8 @@ private Q_SLOTS:
         QVERIFY(helper.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(readFile(work + QStringLiteral("/ready.txt")), QByteArray("0\n"), 5000);
         QVERIFY(QFile::exists(work + QStringLiteral("/chunk_000000.bin")));
+        // As if an earlier chunk had not been consumed in time.
+        QVERIFY(writeFile(work + QStringLiteral("/chunk_000005.bin"), "left over"));
 
         if (event == QLatin1String("kill")) {
             owner.kill();
@@ -449,15 +451,21 @@ private Q_SLOTS:
         } else if (event == QLatin1String("replace")) {
             QVERIFY(QDir().rename(work, work + QStringLiteral(".old")));
             QVERIFY(QDir().mkdir(work));
+            QVERIFY(writeFile(work + QStringLiteral("/chunk_000000.bin"), "not the helper's"));
         } else {
             QVERIFY(writeFile(work + QStringLiteral("/stop"), {}));
         }
         QVERIFY2(helper.waitForFinished(3000), "the helper went on");
 
-        const QStringList left = QDir(work).entryList({QStringLiteral("chunk_*")}, QDir::Files);
-        QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
-        if (event == QLatin1String("replace"))
-            QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        // The helper removes its chunks when it quits, but touches nothing in a
+        // folder that merely has the work folder's name.
+        if (event == QLatin1String("replace")) {
+            QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"chunk_000000.bin"});
+            QCOMPARE(readFile(work + QStringLiteral("/chunk_000000.bin")), QByteArray("not the helper's"));
+        } else {
+            const QStringList left = QDir(work).entryList({QStringLiteral("chunk_*")}, QDir::Files);
+            QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
+        }
         if (event != QLatin1String("remove") && event != QLatin1String("replace"))
             QCOMPARE(readFile(work + QStringLiteral("/ready.txt")), QByteArray("0\n"));
         owner.kill();
