@@ -22,8 +22,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 const QString scriptFileName = QStringLiteral("scan_helper.sh");
 const QString readyFileName = QStringLiteral("ready.txt");
 const QString stopFileName = QStringLiteral("stop");
@@ -43,10 +41,9 @@ QString temporaryFolderOr(const QString &folder)
 }
 
 // Creates `path` readable by this user alone and returns 0, or the error
-// number. mkdir fails on any
-// existing entry (a folder, a file or a planted symlink), so a path that
-// someone else prepared is never reused; the mode is set again because the
-// umask may have taken bits away.
+// number. mkdir fails on any existing entry (a folder, a file or a planted
+// symlink), so a path that someone else prepared is never reused; the mode is
+// set again because the umask may have taken bits away.
 int createPrivateFolder(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
