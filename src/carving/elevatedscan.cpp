@@ -1,0 +1,440 @@
+#include "elevatedscan.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "carving/carver.h"
+#include "carving/scansink.h"
+#include "model/bytecount.h"
+#include "system/commandrunner.h"
+
+namespace {
+
+const QString scriptFileName = QStringLiteral("scan_helper.sh");
+const QString readyFileName = QStringLiteral("ready.txt");
+const QString stopFileName = QStringLiteral("stop");
+
+// Local copy of the system layer's shellQuoted, which this tree only declares;
+// to be replaced by it when the two meet.
+QString localShellQuoted(const QString &path)
+{
+    QString quoted = path;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return quoted;
+}
+
+QString temporaryFolderOr(const QString &folder)
+{
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
+// Creates `path` readable by this user alone and returns 0, or the error
+// number. mkdir fails on any existing entry (a folder, a file or a planted
+// symlink), so a path that someone else prepared is never reused; the mode is
+// set again because the umask may have taken bits away.
+int createPrivateFolder(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (::mkdir(native.constData(), 0700) != 0)
+        return errno;
+    if (::chmod(native.constData(), 0700) != 0) {
+        const int saved = errno;
+        ::rmdir(native.constData());
+        return saved;
+    }
+    return 0;
+}
+
+// A fresh private folder in `parent` under a name from `makeName`; empty with
+// a reason on failure. A name that is taken is never reused: a new one is drawn.
+QString createUniquePrivateFolder(const QString &parent, QString (*makeName)(), QString *error)
+{
+    QDir().mkpath(parent);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString path = parent + QLatin1Char('/') + makeName();
+        const int failure = createPrivateFolder(path);
+        if (failure == 0)
+            return path;
+        *error = QString::fromLocal8Bit(std::strerror(failure));
+        if (failure != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+QString fetchFolderName()
+{
+    return QStringLiteral("QuorvelFetch_") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+// Removes the work folder while a root helper may still be writing into it.
+// The stop file goes in first and out last, so the helper sees either it or a
+// missing folder at every check; a file it still managed to add makes the final
+// rmdir fail, and the next pass takes it.
+void removeWorkFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    QFile stop(path + QLatin1Char('/') + stopFileName);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!QFileInfo::exists(path))
+            return;
+        if (stop.open(QIODevice::WriteOnly))
+            stop.close();
+        QDir folder(path);
+        const QFileInfoList entries = folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : entries) {
+            if (entry.fileName() == stopFileName)
+                continue;
+            if (entry.isDir() && !entry.isSymLink())
+                QDir(entry.filePath()).removeRecursively();
+            else
+                QFile::remove(entry.filePath());
+        }
+        QFile::remove(stop.fileName());
+        if (folder.rmdir(path))
+            return;
+        QThread::msleep(100);
+    }
+}
+
+qint64 readyIndex(const QString &workFolder, bool *done)
+{
+    *done = false;
+    QFile ready(workFolder + QLatin1Char('/') + readyFileName);
+    if (!ready.open(QIODevice::ReadOnly))
+        return -1;
+    const QString text = QString::fromUtf8(ready.readAll()).trimmed();
+    if (text == QLatin1String("DONE")) {
+        *done = true;
+        return -1;
+    }
+    bool ok = false;
+    const qint64 index = text.toLongLong(&ok);
+    return ok ? index : -1;
+}
+
+QString progressText(const QString &volumeName, qint64 scanned, qint64 totalSize, qsizetype hitCount)
+{
+    QString text = QStringLiteral("Scanning ") + volumeName + QStringLiteral(": ") + formatByteCount(scanned);
+    if (totalSize != 0)
+        text += QStringLiteral(" / ") + formatByteCount(totalSize);
+    return text + QStringLiteral(" — ") + QString::number(hitCount) + QStringLiteral(" files found");
+}
+
+void carveChunk(const Carver &carver, const QByteArray &chunk, qint64 index, const QString &volumeName,
+                const std::shared_ptr<ElevatedByteSource> &source, ScanSink &sink)
+{
+    const quint64 baseOffset = quint64(index) * quint64(ElevatedScan::chunkSize);
+    const auto bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(chunk.constData()),
+                                                     std::size_t(chunk.size()));
+    QList<CarvedFile> hits;
+    carver.carve(CarveInput::inBuffer(bytes, bytes.size(), baseOffset), [&](const CarveHit &hit) {
+        CarvedData data;
+        data.source = source;
+        data.offset = baseOffset + hit.position;
+        data.length = hit.end;
+        data.head = chunk.mid(qsizetype(hit.position), qsizetype(std::min<qint64>(hit.end, CarvedData::headSize)));
+        hits.append(makeCarvedFile(hit, carver.signatures()[hit.signature], baseOffset, volumeName, std::move(data)));
+    });
+    if (!hits.isEmpty())
+        sink.postCarvedFiles(std::move(hits));
+}
+
+} // namespace
+
+namespace ElevatedScan {
+
+qint64 chunkLimit(qint64 totalSize)
+{
+    if (totalSize <= 0)
+        return unknownSizeChunkLimit;
+    const qint64 chunks = totalSize / chunkSize + (totalSize % chunkSize != 0 ? 1 : 0);
+    return std::min(chunks, maxChunkLimit);
+}
+
+QString chunkFileName(qint64 index)
+{
+    return QStringLiteral("chunk_%1.bin").arg(index, 6, 10, QLatin1Char('0'));
+}
+
+QString workFolderName()
+{
+    return QStringLiteral("QuorvelRecovery_") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+// `alive` is checked before every write and in every wait: the helper runs as
+// root, so only its own checks can stop it. The work folder is held open on
+// descriptor 3 and compared by device and inode, so a folder that was removed,
+// or removed and recreated by someone else under the same name, ends the run
+// instead of receiving copies of the disk. umask 022 keeps the chunks readable
+// by the program when root's umask is stricter; the 0700 folder keeps them
+// private.
+QByteArray helperScript(qint64 chunkLimit)
+{
+    return QByteArrayLiteral("#!/bin/bash\n"
+                             "DEVICE=\"$1\"\n"
+                             "OUTDIR=\"$2\"\n"
+                             "APP_PID=\"$3\"\n"
+                             "MAX=")
+        + QByteArray::number(chunkLimit) + QByteArrayLiteral("\nBS=") + QByteArray::number(chunkSize)
+        + QByteArrayLiteral("\n"
+                            "umask 022\n"
+                            "exec 3<\"$OUTDIR\" || exit 1\n"
+                            "alive() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && [ ! -e \"$OUTDIR/stop\" ] && kill -0 \"$APP_PID\" 2>/dev/null; }\n"
+                            "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f \"$OUTDIR\"/chunk_*.bin; exit 0; }\n"
+                            "i=0\n"
+                            "while [ $i -lt $MAX ]; do\n"
+                            "    alive || quit\n"
+                            "    OUTFILE=\"$OUTDIR/chunk_$(printf '%06d' $i).bin\"\n"
+                            "    dd if=\"$DEVICE\" bs=$BS count=1 skip=$i of=\"$OUTFILE\" 2>/dev/null\n"
+                            "    RC=$?\n"
+                            "    if [ $RC -ne 0 ] || [ ! -s \"$OUTFILE\" ]; then\n"
+                            "        rm -f \"$OUTFILE\"\n"
+                            "        break\n"
+                            "    fi\n"
+                            "    # Signal that chunk is ready\n"
+                            "    alive || quit\n"
+                            "    echo \"$i\" > \"$OUTDIR/ready.txt\"\n"
+                            "    # Wait for app to process (max 30s, then continue anyway)\n"
+                            "    WAITED=0\n"
+                            "    while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do\n"
+                            "        alive || quit\n"
+                            "        sleep 0.1\n"
+                            "        WAITED=$((WAITED + 1))\n"
+                            "    done\n"
+                            "    i=$((i + 1))\n"
+                            "done\n"
+                            "alive && echo \"DONE\" > \"$OUTDIR/ready.txt\"");
+}
+
+} // namespace ElevatedScan
+
+void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &signatures,
+                        const QString &volumeName, qint64 totalSize, ScanSink &sink,
+                        const AdministratorLauncherFactory &launchers, const ElevatedScanOptions &options)
+{
+    const QString temporaryFolder = temporaryFolderOr(options.temporaryFolder);
+    QString folderError;
+    const QString workFolder = createUniquePrivateFolder(temporaryFolder, &ElevatedScan::workFolderName, &folderError);
+
+    const QString scriptPath = workFolder + QLatin1Char('/') + scriptFileName;
+    {
+        QSaveFile script(scriptPath);
+        // Without a folder there is nothing to write into; report why the
+        // folder failed rather than what QSaveFile makes of the missing path.
+        const bool written = !workFolder.isEmpty() && script.open(QIODevice::WriteOnly)
+            && script.write(ElevatedScan::helperScript(ElevatedScan::chunkLimit(totalSize))) >= 0 && script.commit();
+        if (!written) {
+            sink.postError(QStringLiteral("Failed to create helper script: ")
+                           + (workFolder.isEmpty() ? folderError : script.errorString()));
+            removeWorkFolder(workFolder);
+            return;
+        }
+    }
+
+    std::unique_ptr<AdministratorLauncher> launcher = launchers ? launchers() : nullptr;
+    const qint64 ownerPid = options.ownerPid != 0 ? options.ownerPid : QCoreApplication::applicationPid();
+    QString launchError = QStringLiteral("No administrator launcher is available.");
+    std::unique_ptr<DetachedAdministratorRun> helper;
+    if (launcher)
+        helper = launcher->startDetached(scriptPath, {devicePath, workFolder, QString::number(ownerPid)}, &launchError);
+    if (!helper) {
+        sink.postError(QStringLiteral("Failed to launch elevated scan: ") + launchError);
+        removeWorkFolder(workFolder);
+        return;
+    }
+
+    sink.postStatus(QStringLiteral("Scanning ") + volumeName + QStringLiteral(" with administrator privileges..."));
+
+    const Carver carver(signatures);
+    const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
+    qint64 index = 0;
+    while (!sink.shouldCancel()) {
+        bool done = false;
+        const qint64 ready = readyIndex(workFolder, &done);
+        if (done)
+            break;
+        const QString chunkPath = workFolder + QLatin1Char('/') + ElevatedScan::chunkFileName(index);
+        // The chunk file exists from the moment dd opens it; only ready.txt
+        // says that it is complete.
+        if (ready >= index && QFileInfo::exists(chunkPath)) {
+            QFile chunkFile(chunkPath);
+            if (chunkFile.open(QIODevice::ReadOnly)) {
+                const QByteArray chunk = chunkFile.readAll();
+                chunkFile.close();
+                carveChunk(carver, chunk, index, volumeName, source, sink);
+                const qint64 scanned = index * ElevatedScan::chunkSize + chunk.size();
+                std::optional<double> fraction;
+                if (totalSize != 0)
+                    fraction = std::min(1.0, double(scanned) / double(totalSize));
+                sink.postProgress(quint64(scanned), fraction, [volumeName, scanned, totalSize](qsizetype hitCount) {
+                    return progressText(volumeName, scanned, totalSize, hitCount);
+                });
+            }
+            QFile::remove(chunkPath);
+            ++index;
+            continue;
+        }
+        if (!helper->isRunning())
+            break;
+        QThread::msleep(std::max<qint64>(1, options.pollInterval.count()));
+    }
+
+    if (helper->isRunning())
+        helper->terminate();
+    if (sink.shouldCancel())
+        sink.postStatus(QStringLiteral("Scan cancelled by user"));
+    removeWorkFolder(workFolder);
+}
+
+ElevatedByteSource::ElevatedByteSource(QString devicePath, AdministratorLauncherFactory launchers, QString temporaryFolder)
+    : m_devicePath(std::move(devicePath))
+    , m_launchers(std::move(launchers))
+    , m_temporaryFolder(std::move(temporaryFolder))
+{
+}
+
+ElevatedByteSource::~ElevatedByteSource()
+{
+    if (!m_folder.isEmpty())
+        QDir(m_folder).removeRecursively();
+}
+
+QString ElevatedByteSource::fetchFolder() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_folder;
+}
+
+namespace {
+
+QSet<qint64> chunksOf(quint64 offset, qint64 length)
+{
+    QSet<qint64> chunks;
+    if (length <= 0)
+        return chunks;
+    const qint64 first = qint64(offset / quint64(ElevatedScan::chunkSize));
+    const qint64 last = qint64((offset + quint64(length) - 1) / quint64(ElevatedScan::chunkSize));
+    for (qint64 index = first; index <= last; ++index)
+        chunks.insert(index);
+    return chunks;
+}
+
+} // namespace
+
+bool ElevatedByteSource::prepare(const QList<Range> &ranges, QString *error)
+{
+    QSet<qint64> needed;
+    for (const Range &range : ranges)
+        needed.unite(chunksOf(range.offset, range.length));
+
+    QMutexLocker lock(&m_mutex);
+    // Each fetched chunk is 10 MiB of disk space; keep only what this batch uses.
+    for (auto it = m_fetched.begin(); it != m_fetched.end();) {
+        if (needed.contains(*it)) {
+            ++it;
+            continue;
+        }
+        QFile::remove(m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(*it));
+        it = m_fetched.erase(it);
+    }
+    return fetchLocked(needed.subtract(m_fetched), error);
+}
+
+bool ElevatedByteSource::fetchLocked(const QSet<qint64> &chunks, QString *error) const
+{
+    if (chunks.isEmpty())
+        return true;
+    auto fail = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (m_folder.isEmpty()) {
+        QString reason;
+        m_folder = createUniquePrivateFolder(temporaryFolderOr(m_temporaryFolder), &fetchFolderName, &reason);
+        if (m_folder.isEmpty())
+            return fail(QStringLiteral("Cannot create a private folder for the device's bytes: ") + reason);
+    }
+    if (!m_launchers)
+        return fail(QStringLiteral("No administrator launcher is available."));
+    const std::unique_ptr<AdministratorLauncher> launcher = m_launchers();
+    if (!launcher)
+        return fail(QStringLiteral("No administrator launcher is available."));
+
+    QList<qint64> sorted(chunks.begin(), chunks.end());
+    std::sort(sorted.begin(), sorted.end());
+    // One root run for the whole batch, so that saving many hits asks for the
+    // password once. The copies are made private first (umask) and then handed
+    // to this user so that the program can read them.
+    QString command = QStringLiteral("umask 077");
+    QStringList names;
+    for (const qint64 index : sorted) {
+        const QString name = ElevatedScan::chunkFileName(index);
+        const QString target = m_folder + QLatin1Char('/') + name;
+        names << QLatin1Char('\'') + localShellQuoted(target) + QLatin1Char('\'');
+        command += QStringLiteral(" && dd if='%1' of='%2' bs=%3 count=1 skip=%4 2>/dev/null")
+                       .arg(localShellQuoted(m_devicePath), localShellQuoted(target))
+                       .arg(ElevatedScan::chunkSize)
+                       .arg(index);
+    }
+    command += QStringLiteral(" && chown %1 %2").arg(::getuid()).arg(names.join(QLatin1Char(' ')));
+
+    const ToolResult result = launcher->runShell(command, StreamMode::combined);
+    if (!result.launched)
+        return fail(QStringLiteral("Failed to run the administrator command: ") + result.startError.value_or(QString()));
+    for (const qint64 index : sorted) {
+        if (!QFileInfo(m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index)).isReadable()) {
+            const QString output = result.output.value_or(QString()).trimmed();
+            return fail(QStringLiteral("Cannot read %1 with administrator privileges.").arg(m_devicePath)
+                        + (output.isEmpty() ? QString() : QLatin1Char(' ') + output));
+        }
+        m_fetched.insert(index);
+    }
+    return true;
+}
+
+bool ElevatedByteSource::read(quint64 offset, qint64 length, QByteArray *out, QString *error) const
+{
+    QMutexLocker lock(&m_mutex);
+    const QSet<qint64> chunks = chunksOf(offset, length);
+    if (!fetchLocked(QSet<qint64>(chunks).subtract(m_fetched), error))
+        return false;
+
+    out->clear();
+    out->reserve(qsizetype(std::max<qint64>(0, length)));
+    quint64 position = offset;
+    qint64 remaining = length;
+    while (remaining > 0) {
+        const qint64 index = qint64(position / quint64(ElevatedScan::chunkSize));
+        const qint64 inChunk = qint64(position - quint64(index) * quint64(ElevatedScan::chunkSize));
+        const qint64 take = std::min(remaining, ElevatedScan::chunkSize - inChunk);
+        QFile chunk(m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index));
+        QByteArray part;
+        if (chunk.open(QIODevice::ReadOnly) && chunk.seek(inChunk))
+            part = chunk.read(take);
+        if (part.size() != take) {
+            out->clear();
+            if (error)
+                *error = QStringLiteral("%1 ended before the carved range.").arg(m_devicePath);
+            return false;
+        }
+        out->append(part);
+        position += quint64(take);
+        remaining -= take;
+    }
+    return true;
+}
