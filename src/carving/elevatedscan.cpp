@@ -26,15 +26,6 @@ const QString scriptFileName = QStringLiteral("scan_helper.sh");
 const QString readyFileName = QStringLiteral("ready.txt");
 const QString stopFileName = QStringLiteral("stop");
 
-// Local copy of the system layer's shellQuoted, which this tree only declares;
-// to be replaced by it when the two meet.
-QString localShellQuoted(const QString &path)
-{
-    QString quoted = path;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return quoted;
-}
-
 QString temporaryFolderOr(const QString &folder)
 {
     return folder.isEmpty() ? QDir::tempPath() : folder;
@@ -385,9 +376,9 @@ bool ElevatedByteSource::fetchLocked(const QSet<qint64> &chunks, QString *error)
     for (const qint64 index : sorted) {
         const QString name = ElevatedScan::chunkFileName(index);
         const QString target = m_folder + QLatin1Char('/') + name;
-        names << QLatin1Char('\'') + localShellQuoted(target) + QLatin1Char('\'');
+        names << QLatin1Char('\'') + shellQuoted(target) + QLatin1Char('\'');
         command += QStringLiteral(" && dd if='%1' of='%2' bs=%3 count=1 skip=%4 2>/dev/null")
-                       .arg(localShellQuoted(m_devicePath), localShellQuoted(target))
+                       .arg(shellQuoted(m_devicePath), shellQuoted(target))
                        .arg(ElevatedScan::chunkSize)
                        .arg(index);
     }
