@@ -1,0 +1,14 @@
+#include "palettebridge.h"
+
+#include <QLoggingCategory>
+
+QColor PaletteBridge::named(const QString &name) const
+{
+    for (int i = 0; i < paletteColorCount; ++i) {
+        const auto entry = static_cast<PaletteColor>(i);
+        if (paletteName(entry) == name)
+            return paletteColor(entry);
+    }
+    qWarning("Palette: no colour named \"%s\"", qUtf8Printable(name));
+    return QColor(Qt::transparent);
+}
