@@ -19,6 +19,7 @@ Window {
 
     readonly property alias navigation: navigation
     readonly property alias screen: screenLoader.item
+    readonly property alias aboutSheet: aboutSheet
 
     NavigationModel {
         id: navigation
@@ -89,6 +90,7 @@ Window {
     }
 
     AboutSheet {
+        id: aboutSheet
         navigation: navigation
     }
 
