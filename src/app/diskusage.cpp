@@ -2,6 +2,8 @@
 
 #include <QStorageInfo>
 
+#include <limits>
+
 #include "model/bytecount.h"
 #include "model/palette.h"
 

@@ -2,8 +2,9 @@ import QtQuick
 import Quorvel
 
 // The panel style: a rounded rectangle of backgroundRaised at opacity 0.7,
-// outlined in borderColor at opacity 0.25 (line width 1). Content placed in
-// it is clipped to the rounded shape when the renderer can do so.
+// outlined in borderColor at opacity 0.25 (line width 1). Content sits inside
+// `padding` and is clipped to the panel; with any padding of at least a
+// third of the corner radius the clip never reaches the rounded corners.
 Item {
     id: root
     property real cornerRadius: 10

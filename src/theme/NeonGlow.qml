@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Quorvel
 import Qt5Compat.GraphicalEffects
