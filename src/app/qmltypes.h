@@ -15,7 +15,8 @@
 
 #include "model/recoveryenums.h"
 
-// The shared enumerations: Recovery.NavigationItem.deepScan and so on.
+// The shared enumerations, reached through their enumeration's name:
+// Recovery.NavigationItem.deepScan, Recovery.RecoveryStatus.unknown.
 namespace RecoveryForeign {
 Q_NAMESPACE
 QML_FOREIGN_NAMESPACE(Recovery)

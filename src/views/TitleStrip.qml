@@ -11,6 +11,7 @@ Rectangle {
     required property Window window
     required property NavigationModel navigation
 
+    objectName: "titleStrip"
     implicitHeight: row.implicitHeight + 16
     color: Theme.alpha(Theme.backgroundPanel, 0.8)
 

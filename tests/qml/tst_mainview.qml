@@ -48,23 +48,24 @@ TestCase {
     }
 
     function test_opens_on_trash_recovery() {
-        compare(view.navigation.selectedNav, 0)
+        compare(view.navigation.selectedNav, Recovery.NavigationItem.trashRecovery)
         tryVerify(() => loader().item !== null)
         compare(screenFile(), "TrashRecoveryView.qml")
     }
 
     function test_row_shows_its_screen_data() {
         return [
-            { tag: "trashRecovery", item: 0, title: "Trash Recovery", screen: "TrashRecoveryView.qml" },
-            { tag: "snapshotRecovery", item: 1, title: "Snapshots", screen: "SnapshotRecoveryView.qml" },
-            { tag: "deepScan", item: 2, title: "Deep Scan", screen: "CarvingView.qml" },
-            { tag: "settings", item: 3, title: "Settings", screen: "SettingsView.qml" },
+            { tag: "trashRecovery", item: Recovery.NavigationItem.trashRecovery, title: "Trash Recovery", screen: "TrashRecoveryView.qml" },
+            { tag: "snapshotRecovery", item: Recovery.NavigationItem.snapshotRecovery, title: "Snapshots", screen: "SnapshotRecoveryView.qml" },
+            { tag: "deepScan", item: Recovery.NavigationItem.deepScan, title: "Deep Scan", screen: "CarvingView.qml" },
+            { tag: "settings", item: Recovery.NavigationItem.settings, title: "Settings", screen: "SettingsView.qml" },
         ]
     }
 
     function test_row_shows_its_screen(data) {
         // Start elsewhere so that every row really changes the selection.
-        view.navigation.select(data.item === 0 ? 3 : 0)
+        view.navigation.select(data.item === Recovery.NavigationItem.trashRecovery
+                               ? Recovery.NavigationItem.settings : Recovery.NavigationItem.trashRecovery)
         const target = row(data.item)
         compare(findChild(target, "title").text, data.title)
         mouseClick(target)
@@ -75,14 +76,15 @@ TestCase {
     }
 
     function test_screen_is_rebuilt_after_leaving() {
-        mouseClick(row(2))
+        const deepScan = Recovery.NavigationItem.deepScan
+        mouseClick(row(deepScan))
         tryVerify(() => loader().item !== null)
         let first = loader().item
         first.objectName = "state the user left behind"
 
-        mouseClick(row(3))
+        mouseClick(row(Recovery.NavigationItem.settings))
         tryVerify(() => loader().item !== null && screenFile() === "SettingsView.qml")
-        mouseClick(row(2))
+        mouseClick(row(deepScan))
         tryVerify(() => loader().item !== null && screenFile() === "CarvingView.qml")
         verify(loader().item !== first)
         verify(loader().item.objectName !== "state the user left behind")
@@ -107,6 +109,8 @@ TestCase {
         mouseClick(findChild(view.contentItem, "aboutButton"))
         compare(view.navigation.showingAbout, true)
         tryCompare(sheet, "opened", true)
+        compare(sheet.width, 400)
+        compare(sheet.height, 320)
 
         mouseClick(findChild(sheet.contentItem, "closeButton"))
         compare(view.navigation.showingAbout, false)

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void delegateWithoutWindowCarriesOn();
     void delegateStylesTheFirstWindow();
     void mainViewLoadsWithoutWarnings();
+    void doubleClickOnTitleStripZooms();
 };
 
 void WindowTest::percentTruncates_data()
@@ -152,6 +153,27 @@ void WindowTest::mainViewLoadsWithoutWarnings()
     }
     qInstallMessageHandler(previous);
     QVERIFY2(capturedMessages.isEmpty(), qPrintable(capturedMessages.join(QLatin1Char('\n'))));
+}
+
+void WindowTest::doubleClickOnTitleStripZooms()
+{
+    // QML tests cannot double-click: QtQuickTest spaces its clicks wider than
+    // the double-click interval. QTest::mouseDClick sends a real pair.
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/MainView.qml")));
+    QCOMPARE(engine.rootObjects().size(), 1);
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    AppDelegate().applicationDidFinishLaunching();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto *strip = window->findChild<QQuickItem *>(QStringLiteral("titleStrip"));
+    QVERIFY(strip);
+    const QPoint middle = strip->mapToScene(QPointF(strip->width() / 2, strip->height() / 2)).toPoint();
+
+    QTest::mouseDClick(window, Qt::LeftButton, {}, middle);
+    QTRY_COMPARE(window->visibility(), QWindow::Maximized);
+    QTest::mouseDClick(window, Qt::LeftButton, {}, middle);
+    QTRY_COMPARE(window->visibility(), QWindow::Windowed);
 }
 
 QTEST_MAIN(WindowTest)
