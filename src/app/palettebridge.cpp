@@ -1,6 +1,6 @@
 #include "palettebridge.h"
 
-#include <QLoggingCategory>
+#include <QFontDatabase>
 
 QColor PaletteBridge::named(const QString &name) const
 {
@@ -11,4 +11,15 @@ QColor PaletteBridge::named(const QString &name) const
     }
     qWarning("Palette: no colour named \"%s\"", qUtf8Printable(name));
     return QColor(Qt::transparent);
+}
+
+QString ThemeFonts::monospacedFamily()
+{
+    static const QString family = [] {
+        const QString preferred = QStringLiteral("JetBrains Mono");
+        if (QFontDatabase::hasFamily(preferred))
+            return preferred;
+        return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    }();
+    return family;
 }

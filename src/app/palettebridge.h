@@ -51,3 +51,19 @@ private:
     QColor m_textSecondary = paletteColor(PaletteColor::textSecondary);
     QColor m_textMuted = paletteColor(PaletteColor::textMuted);
 };
+
+// The family of the theme's monospaced design: JetBrains Mono where the
+// system has it (Debian: fonts-jetbrains-mono), else the system's own fixed
+// font, so text never falls back to a proportional face.
+class ThemeFonts : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+    Q_PROPERTY(QString monospacedFamily READ monospacedFamily CONSTANT)
+
+public:
+    using QObject::QObject;
+
+    static QString monospacedFamily();
+};

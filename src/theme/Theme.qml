@@ -28,8 +28,8 @@ QtObject {
         GradientStop { position: 1.0; color: ThemePalette.neonBlue }
     }
 
-    // The monospaced design; JetBrains Mono comes from the system's fonts.
-    readonly property string monospacedFamily: "JetBrains Mono"
+    // The monospaced design: JetBrains Mono, or the system's fixed font.
+    readonly property string monospacedFamily: ThemeFonts.monospacedFamily
     readonly property string defaultFamily: Qt.application.font.family
 
     readonly property font titleFont: Qt.font({ family: monospacedFamily, pixelSize: 24, weight: Font.Bold })

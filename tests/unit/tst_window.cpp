@@ -1,3 +1,5 @@
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QMetaProperty>
 #include <QQmlApplicationEngine>
@@ -35,6 +37,7 @@ private Q_SLOTS:
     void gridLines();
     void gridLinesDoNotDrift();
     void qmlPaletteIsTheCorePalette();
+    void monospacedFamilyIsFixedPitch();
     void delegateWithoutWindowCarriesOn();
     void delegateStylesTheFirstWindow();
     void mainViewLoadsWithoutWarnings();
@@ -98,6 +101,15 @@ void WindowTest::qmlPaletteIsTheCorePalette()
     }
     // Exactly the fourteen colours, nothing else published.
     QCOMPARE(bridge.metaObject()->propertyCount() - bridge.metaObject()->propertyOffset(), paletteColorCount);
+}
+
+void WindowTest::monospacedFamilyIsFixedPitch()
+{
+    const QString family = ThemeFonts::monospacedFamily();
+    QVERIFY(!family.isEmpty());
+    QVERIFY2(QFontInfo(QFont(family)).fixedPitch(), qPrintable(family));
+    if (QFontDatabase::hasFamily(QStringLiteral("JetBrains Mono")))
+        QCOMPARE(family, QStringLiteral("JetBrains Mono"));
 }
 
 void WindowTest::delegateWithoutWindowCarriesOn()
