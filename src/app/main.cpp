@@ -1,12 +1,34 @@
+#include <QCoreApplication>
 #include <QGuiApplication>
-#include <QQuickWindow>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QUrl>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include "appdelegate.h"
+
+Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
+
+using namespace Qt::Literals::StringLiterals;
 
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    QQuickWindow window;
-    window.setTitle(QStringLiteral("Quorvel File Recovery"));
-    window.resize(1200, 800);
-    window.show();
-    return app.exec();
+    QGuiApplication::setApplicationName(u"Quorvel File Recovery"_s);
+    QGuiApplication::setApplicationVersion(u"1.0.0"_s);
+    // The window draws every control itself; Basic keeps the few stock
+    // controls (the About sheet's popup) free of a desktop style.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
+        QQuickStyle::setStyle(u"Basic"_s);
+
+    QQmlApplicationEngine engine;
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
+        Qt::QueuedConnection);
+    engine.addImportPath(u"qrc:/qt/qml"_s);
+    engine.load(QUrl(u"qrc:/qt/qml/Quorvel/MainView.qml"_s));
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    return QGuiApplication::exec();
 }

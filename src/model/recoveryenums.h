@@ -13,6 +13,9 @@
 // case-sensitive raw value.
 namespace Recovery {
 Q_NAMESPACE
+// Several enumerations share case names (unknown), so QML must reach each case
+// through its enumeration: Recovery.RecoveryStatus.unknown.
+Q_CLASSINFO("RegisterEnumClassesUnscoped", "false")
 
 // Sidebar destinations, in sidebar order.
 enum class NavigationItem { trashRecovery, snapshotRecovery, deepScan, settings };

@@ -1,0 +1,9 @@
+import QtQuick
+import Quorvel
+
+PlaceholderScreen {
+    title: "SNAPSHOTS"
+    symbol: "clock.arrow.circlepath"
+    accent: Theme.neonPink
+    line: "File-system snapshots will be listed here."
+}

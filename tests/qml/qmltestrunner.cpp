@@ -1,0 +1,21 @@
+#include <QQmlEngine>
+#include <QtQml/QQmlExtensionPlugin>
+#include <QtQuickTest/quicktest.h>
+
+Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
+
+// Makes the program's QML module importable ("import Quorvel") in the tests.
+class Setup : public QObject
+{
+    Q_OBJECT
+
+public Q_SLOTS:
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    }
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(quorvel_qml, Setup)
+
+#include "qmltestrunner.moc"
