@@ -1,5 +1,7 @@
 #include "navigationmodel.h"
 
+#include "system/platform.h"
+
 #include "model/palette.h"
 
 namespace {
@@ -54,6 +56,9 @@ QVariant NavigationModel::data(const QModelIndex &index, int role) const
     case Role::title:
         return rawValue(item);
     case Role::subtitle:
+        // "APFS Snapshots" names a macOS facility; the backend words it for its system.
+        if (item == NavigationItem::snapshotRecovery)
+            return currentPlatform().texts().snapshotsSubtitle;
         return subtitle(item);
     case Role::symbol:
         return icon(item);

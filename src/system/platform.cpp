@@ -93,6 +93,7 @@ PlatformTexts PlatformTexts::macOS()
         u"Could not access Trash. Please grant Full Disk Access in System Settings → Privacy & Security."_s;
     t.snapshotListFailed = u"Failed to list APFS snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Full Disk Access"_s;
+    t.snapshotsSubtitle = u"APFS Snapshots"_s;
     return t;
 }
 
@@ -147,6 +148,7 @@ PlatformTexts PlatformTexts::gnuLinux()
         u"Could not access Trash. Please install pkexec (polkit) or run as root to read protected Trash folders."_s;
     t.snapshotListFailed = u"Failed to list file-system snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Raw Disk Access"_s;
+    t.snapshotsSubtitle = u"Volume Snapshots"_s;
     return t;
 }
 

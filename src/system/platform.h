@@ -74,6 +74,8 @@ struct PlatformTexts {
     QString snapshotListFailed;
     // Settings: the row that shows whether raw reading is allowed.
     QString fullDiskAccessTitle;
+    // Sidebar subtitle of the Snapshots destination.
+    QString snapshotsSubtitle;
 
     QString deviceBusyMessage(const QString &path) const;
 

@@ -7,6 +7,7 @@
 #include "model/palette.h"
 #include "model/recoveryenums.h"
 #include "navigationmodel.h"
+#include "system/platform.h"
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
@@ -17,6 +18,7 @@ class NavigationTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void startsOnTrashRecovery();
     void rowsFollowTheEnumeration_data();
     void rowsFollowTheEnumeration();
@@ -26,6 +28,8 @@ private Q_SLOTS:
     void lateExitKeepsTheNewHover();
     void valuesOutsideTheEnumerationAreIgnored();
     void aboutToggles();
+    void snapshotSubtitleNamesThePlatformsFacility_data();
+    void snapshotSubtitleNamesThePlatformsFacility();
 };
 
 void NavigationTest::startsOnTrashRecovery()
@@ -47,7 +51,7 @@ void NavigationTest::rowsFollowTheEnumeration_data()
     QTest::addColumn<QString>("screen");
 
     QTest::addRow("trashRecovery") << 0 << "Trash Recovery" << "Recover from Trash" << "trash" << PaletteColor::neonCyan << "TrashRecoveryView.qml";
-    QTest::addRow("snapshotRecovery") << 1 << "Snapshots" << "APFS Snapshots" << "clock.arrow.circlepath" << PaletteColor::neonPink << "SnapshotRecoveryView.qml";
+    QTest::addRow("snapshotRecovery") << 1 << "Snapshots" << "Volume Snapshots" << "clock.arrow.circlepath" << PaletteColor::neonPink << "SnapshotRecoveryView.qml";
     QTest::addRow("deepScan") << 2 << "Deep Scan" << "Signature Scan" << "waveform.and.magnifyingglass" << PaletteColor::neonBlue << "CarvingView.qml";
     QTest::addRow("settings") << 3 << "Settings" << "Preferences" << "gearshape" << PaletteColor::neonPurple << "SettingsView.qml";
 }
@@ -161,4 +165,27 @@ void NavigationTest::aboutToggles()
 }
 
 QTEST_GUILESS_MAIN(NavigationTest)
+void NavigationTest::initTestCase()
+{
+    setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
+}
+
+void NavigationTest::snapshotSubtitleNamesThePlatformsFacility_data()
+{
+    QTest::addColumn<PlatformKind>("kind");
+    QTest::addColumn<QString>("subtitle");
+    QTest::addRow("macOS") << PlatformKind::macOS << "APFS Snapshots";
+    QTest::addRow("Linux") << PlatformKind::gnuLinux << "Volume Snapshots";
+}
+
+void NavigationTest::snapshotSubtitleNamesThePlatformsFacility()
+{
+    QFETCH(PlatformKind, kind);
+    QFETCH(QString, subtitle);
+    setCurrentPlatform(makePlatform(kind));
+    NavigationModel model;
+    QCOMPARE(model.data(model.index(1), int(NavigationModel::Role::subtitle)).toString(), subtitle);
+    setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
+}
+
 #include "tst_navigation.moc"
