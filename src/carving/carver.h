@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <span>
 
 #include "model/filesignature.h"
 #include "model/records.h"
+
+class CarveEngine;
 
 // Signature carving of a block of bytes that stands at a known offset of a
 // device, image or chunk file.
@@ -59,6 +62,7 @@ public:
 
 private:
     QList<FileSignature> m_signatures;
+    std::unique_ptr<const CarveEngine> m_engine;   // tables built once from m_signatures
 };
 
 // The CarvedFile record of a hit; `data` refers to the hit's bytes.
