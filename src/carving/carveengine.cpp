@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "carver.h"
 
@@ -22,10 +24,19 @@ bool isWeakAnchor(const QByteArray &bytes)
     return bytes.size() < 2 || bytes[0] == bytes[1];
 }
 
-bool bytesAt(const std::uint8_t *data, std::size_t size, std::size_t at, const QByteArray &bytes)
+// A plain loop: headers are a few bytes and most checks fail on the first
+// one, where a library call would cost more than the comparison.
+inline bool bytesAt(const std::uint8_t *data, std::size_t size, std::size_t at, const QByteArray &bytes)
 {
     const std::size_t n = std::size_t(bytes.size());
-    return at <= size && n <= size - at && std::memcmp(data + at, bytes.constData(), n) == 0;
+    if (at > size || n > size - at)
+        return false;
+    const char *expected = bytes.constData();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (data[at + i] != std::uint8_t(expected[i]))
+            return false;
+    }
+    return true;
 }
 
 struct Candidate {
@@ -100,9 +111,16 @@ PairFilter::Anchor anchorOf(const QByteArray &bytes)
 } // namespace
 
 CarveEngine::CarveEngine(const QList<FileSignature> &signatures)
-    : m_filter(std::vector<PairFilter::Anchor>{})
+    : m_pairGroups(65536, 0), m_filter(std::vector<PairFilter::Anchor>{})
 {
-    std::vector<std::pair<std::uint8_t, Entry>> byFirst;
+    // Members of each group in signature order, keyed by anchor and offset.
+    struct Key {
+        int first;
+        int second;   // -1: one-byte anchor
+        std::size_t offset;
+        bool operator<(const Key &o) const { return std::tie(first, second, offset) < std::tie(o.first, o.second, o.offset); }
+    };
+    std::map<Key, std::vector<Entry>> members;
     std::vector<PairFilter::Anchor> anchors;
     for (int s = 0; s < signatures.size(); ++s) {
         const FileSignature &sig = signatures[s];
@@ -132,28 +150,63 @@ CarveEngine::CarveEngine(const QList<FileSignature> &signatures)
             // An empty header matches everywhere; such a row gets every position.
             m_everywhere.push_back(s);
         } else {
-            const PairFilter::Anchor anchor = anchorOf(anchorBytes);
+            std::uint8_t pattern[16] = {};
+            std::uint8_t mask[16] = {};
+            bool complete = true;
+            const auto place = [&](std::size_t at, const QByteArray &bytes) {
+                for (std::size_t i = 0; i < std::size_t(bytes.size()); ++i) {
+                    if (at + i >= 16) {
+                        complete = false;
+                        break;
+                    }
+                    pattern[at + i] = std::uint8_t(bytes[qsizetype(i)]);
+                    mask[at + i] = 0xFF;
+                }
+            };
+            place(0, sig.header);
+            if (!prepared.hint.isEmpty())
+                place(prepared.hintOffset, prepared.hint);
             Entry entry;
-            entry.second = anchor.second.value_or(0);
-            entry.anySecond = !anchor.second;
-            entry.offset = prepared.hint.isEmpty() ? 0 : prepared.hintOffset;
             entry.signature = s;
-            byFirst.emplace_back(anchor.first, entry);
+            entry.complete = complete;
+            std::memcpy(entry.pattern.bytes, pattern, 16);
+            std::memcpy(entry.pattern.mask, mask, 16);
+
+            const PairFilter::Anchor anchor = anchorOf(anchorBytes);
+            const std::size_t offset = prepared.hint.isEmpty() ? 0 : prepared.hintOffset;
+            members[Key{anchor.first, anchor.second ? int(*anchor.second) : -1, offset}].push_back(entry);
             anchors.push_back(anchor);
-            m_maxOffset = std::max(m_maxOffset, entry.offset);
+            m_maxOffset = std::max(m_maxOffset, offset);
         }
         m_prepared.push_back(std::move(prepared));
     }
 
-    std::stable_sort(byFirst.begin(), byFirst.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::size_t i = 0;
-    for (int c = 0; c < 256; ++c) {
-        m_entryStart[c] = std::uint32_t(m_entries.size());
-        for (; i < byFirst.size() && byFirst[i].first == c; ++i)
-            m_entries.push_back(byFirst[i].second);
+    for (const auto &[key, entries] : members) {
+        Group group;
+        group.offset = key.offset;
+        group.firstEntry = std::uint32_t(m_entries.size());
+        group.entryCount = std::uint32_t(entries.size());
+        // Common bytes: where every member requires the same byte.
+        std::uint8_t pattern[16], mask[16], otherPattern[16], otherMask[16];
+        std::memcpy(pattern, entries.front().pattern.bytes, 16);
+        std::memcpy(mask, entries.front().pattern.mask, 16);
+        for (const Entry &entry : entries) {
+            std::memcpy(otherPattern, entry.pattern.bytes, 16);
+            std::memcpy(otherMask, entry.pattern.mask, 16);
+            for (int i = 0; i < 16; ++i) {
+                if (!otherMask[i] || otherPattern[i] != pattern[i])
+                    mask[i] = pattern[i] = 0;
+            }
+            m_entries.push_back(entry);
+        }
+        std::memcpy(group.common.bytes, pattern, 16);
+        std::memcpy(group.common.mask, mask, 16);
+        std::uint32_t &head = key.second < 0 ? m_byteGroups[std::size_t(key.first)]
+                                               : m_pairGroups[std::size_t(key.first | (key.second << 8))];
+        group.next = head;
+        m_groups.push_back(group);
+        head = std::uint32_t(m_groups.size());
     }
-    m_entryStart[256] = std::uint32_t(m_entries.size());
     m_filter = PairFilter(anchors);
 }
 
@@ -169,7 +222,7 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
 
     const std::uint8_t *data = buffer.data();
     const std::size_t size = buffer.size();
-    const std::unique_ptr<std::size_t[]> flagged(new std::size_t[blockSize]);
+    const std::unique_ptr<std::size_t[]> flagged(new std::size_t[blockSize + PairFilter::outputSlack]);
     std::vector<Candidate> pending;
     std::vector<std::unique_ptr<FooterIndex>> footerIndexes(m_footers.size());
 
@@ -206,6 +259,40 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
         deliver(CarveHit{p, c.signature, qint64(end), health});
     };
 
+    // Turns the groups of the anchor at x into exact candidates.
+    const auto collect = [&](std::size_t x, std::uint32_t groupIndex) {
+        while (groupIndex) {
+            const Group &group = m_groups[groupIndex - 1];
+            groupIndex = group.next;
+            if (x < group.offset)
+                continue;
+            const std::size_t p = x - group.offset;
+            if (p >= scanLength)
+                continue;
+            const bool wide = size - p >= 16;
+            std::uint64_t word[2] = {0, 0};
+            if (wide) {
+                std::memcpy(word, data + p, 16);
+                if (group.common.misses(word))
+                    continue;
+            }
+            for (std::uint32_t e = group.firstEntry; e < group.firstEntry + group.entryCount; ++e) {
+                const Entry &entry = m_entries[e];
+                if (wide && entry.complete) {
+                    if (entry.pattern.misses(word))
+                        continue;
+                } else {
+                    const Prepared &prepared = m_prepared[std::size_t(entry.signature)];
+                    if (!bytesAt(data, size, p, prepared.header))
+                        continue;
+                    if (!prepared.hint.isEmpty() && !bytesAt(data, size, p + prepared.hintOffset, prepared.hint))
+                        continue;
+                }
+                pending.push_back({p, entry.signature});
+            }
+        }
+    };
+
     // The flag buffer doubles as scratch for footer index growth, which only
     // happens while candidates are released, after the flags are consumed.
     // Anchors of positions below scanLength lie below scanLength + the largest
@@ -217,22 +304,9 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t x = flagged[i];
             const std::uint8_t b0 = data[x];
-            for (std::uint32_t e = m_entryStart[b0]; e < m_entryStart[b0 + 1]; ++e) {
-                const Entry &entry = m_entries[e];
-                if (!entry.anySecond && (x + 1 >= size || data[x + 1] != entry.second))
-                    continue;
-                if (x < entry.offset)
-                    continue;
-                const std::size_t p = x - entry.offset;
-                if (p >= scanLength)
-                    continue;
-                const Prepared &prepared = m_prepared[std::size_t(entry.signature)];
-                if (!bytesAt(data, size, p, prepared.header))
-                    continue;
-                if (!prepared.hint.isEmpty() && !bytesAt(data, size, p + prepared.hintOffset, prepared.hint))
-                    continue;
-                pending.push_back({p, entry.signature});
-            }
+            if (x + 1 < size)
+                collect(x, m_pairGroups[std::size_t(b0 | (data[x + 1] << 8))]);
+            collect(x, m_byteGroups[b0]);
         }
         for (int s : m_everywhere) {
             for (std::size_t p = x0; p < std::min(x1, scanLength); ++p)

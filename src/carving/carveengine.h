@@ -51,11 +51,30 @@ public:
     std::size_t maxAnchorOffset() const { return m_maxOffset; }
 
 private:
+    // A masked 16-byte pattern from a start position: the header and
+    // promised bytes that lie in the first 16 bytes.
+    struct Pattern {
+        std::uint64_t bytes[2] = {0, 0};
+        std::uint64_t mask[2] = {0, 0};
+        bool misses(const std::uint64_t word[2]) const
+        {
+            return ((word[0] & mask[0]) ^ bytes[0]) | ((word[1] & mask[1]) ^ bytes[1]);
+        }
+    };
     struct Entry {
-        std::uint8_t second = 0;
-        bool anySecond = false;
-        std::size_t offset = 0;   // anchor offset from the start position
         int signature = 0;
+        Pattern pattern;
+        bool complete = false;    // the pattern is the whole header and promise
+    };
+    // The signatures that share one anchor (its bytes and offset), with the
+    // bytes all of them require: text and noise hit anchors often, and one
+    // compare then turns most of them away.
+    struct Group {
+        std::size_t offset = 0;
+        Pattern common;
+        std::uint32_t firstEntry = 0;
+        std::uint32_t entryCount = 0;
+        std::uint32_t next = 0;   // 1-based: another group with the same anchor bytes
     };
     struct Prepared {
         QByteArray header;
@@ -69,8 +88,10 @@ private:
     };
 
     std::vector<Prepared> m_prepared;
-    std::vector<Entry> m_entries;                  // grouped by the anchor's first byte
-    std::array<std::uint32_t, 257> m_entryStart{}; // m_entries range of each first byte
+    std::vector<Entry> m_entries;                  // by group, in signature order
+    std::vector<Group> m_groups;
+    std::vector<std::uint32_t> m_pairGroups;       // 1-based group of a two-byte anchor, by first | second << 8
+    std::array<std::uint32_t, 256> m_byteGroups{}; // 1-based group of a one-byte anchor
     std::vector<int> m_everywhere;                 // signatures with an empty header
     std::vector<Footer> m_footers;
     PairFilter m_filter;

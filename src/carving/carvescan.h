@@ -33,7 +33,11 @@ public:
 
     bool isEmpty() const { return m_empty; }
 
-    // Writes into `out` (room for end - begin entries) every flagged x in
+    // Extra entries `out` must have room for: the vector path writes a few
+    // positions past the last one found rather than branch on their count.
+    static constexpr std::size_t outputSlack = 4;
+
+    // Writes into `out` (room for end - begin + outputSlack entries) every flagged x in
     // [begin, end), ascending, and returns how many. Reads bytes [begin, end]
     // but never data[size] or beyond: at x = size - 1 only the first byte is
     // classified, so anchors with any second byte are still found there.
