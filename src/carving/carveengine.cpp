@@ -61,7 +61,8 @@ public:
     }
 
     // The highest q in [low, high] with the footer at q, or npos.
-    std::size_t lastIn(std::size_t low, std::size_t high, std::size_t *scratch)
+    // `scratch` has room for `step` + PairFilter::outputSlack positions.
+    std::size_t lastIn(std::size_t low, std::size_t high, std::size_t *scratch, std::size_t step)
     {
         for (;;) {
             if (high >= m_covered) {
@@ -71,17 +72,17 @@ public:
             }
             if (m_covered == 0 || m_covered <= low)
                 return npos;
-            extend(scratch);
+            extend(scratch, step);
         }
     }
 
     static constexpr std::size_t npos = std::size_t(-1);
 
 private:
-    void extend(std::size_t *scratch)
+    void extend(std::size_t *scratch, std::size_t step)
     {
         const std::size_t top = m_covered;
-        const std::size_t bottom = top > blockSize ? top - blockSize : 0;
+        const std::size_t bottom = top > step ? top - step : 0;
         const std::size_t n = m_filter.scan(m_area, m_end, bottom, top, scratch);
         const std::size_t f = std::size_t(m_footer.size());
         for (std::size_t i = n; i-- > 0;) {
@@ -222,7 +223,9 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
 
     const std::uint8_t *data = buffer.data();
     const std::size_t size = buffer.size();
-    const std::unique_ptr<std::size_t[]> flagged(new std::size_t[blockSize + PairFilter::outputSlack]);
+    // Small buffers (the head of a file, a short chunk) get a small scratch.
+    const std::size_t step = std::max<std::size_t>(1, std::min(blockSize, std::max(size, windowEnd)));
+    const std::unique_ptr<std::size_t[]> flagged(new std::size_t[step + PairFilter::outputSlack]);
     std::vector<Candidate> pending;
     std::vector<std::unique_ptr<FooterIndex>> footerIndexes(m_footers.size());
 
@@ -247,7 +250,7 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
                 if (!index)
                     index = std::make_unique<FooterIndex>(area.data(), windowEnd, m_footers[std::size_t(footerId)].bytes,
                                                           m_footers[std::size_t(footerId)].filter);
-                const std::size_t q = index->lastIn(p + h, p + k - f, flagged.get());
+                const std::size_t q = index->lastIn(p + h, p + k - f, flagged.get(), step);
                 if (q != FooterIndex::npos) {
                     end = q - p + f;
                     health = CarvedFileHealth::good;
@@ -298,8 +301,8 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
     // Anchors of positions below scanLength lie below scanLength + the largest
     // offset; every candidate position is therefore visited as some x.
     const std::size_t xEnd = std::min(size, scanLength + m_maxOffset);
-    for (std::size_t x0 = 0; x0 < xEnd; x0 += blockSize) {
-        const std::size_t x1 = std::min(x0 + blockSize, xEnd);
+    for (std::size_t x0 = 0; x0 < xEnd; x0 += step) {
+        const std::size_t x1 = std::min(x0 + step, xEnd);
         const std::size_t n = m_filter.scan(data, size, x0, x1, flagged.get());
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t x = flagged[i];
