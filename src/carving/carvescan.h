@@ -16,9 +16,9 @@
 // four table shuffles. Nibble tables blur each bucket into the cross product of
 // its nibbles, so a flag is only a candidate: callers check the real bytes.
 // What the filter never does is miss an anchor, and that is all the engine's
-// exactness rests on. With few anchors per bucket false flags are rare (a few
-// per 100 KiB of random data for the full catalogue), and a byte in no bucket,
-// such as the zero of a long zero run, costs nothing but the pass itself.
+// exactness rests on. For the full catalogue random bytes raise about one
+// flag per 2 KiB, and a byte in no bucket, such as the zero of a long zero
+// run, costs nothing but the pass itself.
 //
 // A filter built from a single anchor is exact, which the footer index uses.
 class PairFilter
