@@ -48,57 +48,77 @@ struct Candidate {
     }
 };
 
-// All footer positions at or above `covered` within [0, limit), highest first,
-// extended downwards on demand. Complete for what it covers, so the highest
-// entry at or below a bound is the last footer at or below that bound.
+// Footer positions of one carve call, known for a stretch [m_low, m_high) of
+// start positions and complete there, so the highest one at or below a bound
+// inside the stretch is the last footer at or below that bound. The stretch
+// begins at the first query's upper bound and grows on demand: down until a
+// footer turns up, up as later hits' windows end further on. With read-ahead
+// windows capped below the area's end, the area above the highest window end
+// is never searched.
 class FooterIndex
 {
 public:
     FooterIndex(const std::uint8_t *area, std::size_t windowEnd, const QByteArray &footer, const PairFilter &filter)
-        : m_area(area), m_end(windowEnd), m_footer(footer), m_filter(filter),
-          m_covered(windowEnd >= std::size_t(footer.size()) ? windowEnd - std::size_t(footer.size()) + 1 : 0)
+        : m_area(area), m_end(windowEnd), m_footer(footer), m_filter(filter)
     {
     }
 
-    // The highest q in [low, high] with the footer at q, or npos.
-    // `scratch` has room for `step` + PairFilter::outputSlack positions.
+    // The highest q in [low, high] with the footer at q, or npos. `high` +
+    // footer length never exceeds the window end. `scratch` has room for
+    // `step` + PairFilter::outputSlack positions.
     std::size_t lastIn(std::size_t low, std::size_t high, std::size_t *scratch, std::size_t step)
     {
+        if (!m_started) {
+            m_low = m_high = high + 1;
+            m_started = true;
+        }
+        while (m_high <= high) {
+            const std::size_t top = std::min(high + 1, m_high + step);
+            scanInto(m_high, top, scratch, [&](std::size_t q) { m_above.push_back(q); }, false);
+            m_high = top;
+        }
         for (;;) {
-            if (high >= m_covered) {
-                const auto it = std::lower_bound(m_matches.begin(), m_matches.end(), high, std::greater<>());
-                if (it != m_matches.end())
-                    return *it >= low ? *it : npos;
+            // m_above ascends and lies above m_below, which descends.
+            const auto up = std::upper_bound(m_above.begin(), m_above.end(), high);
+            if (up != m_above.begin())
+                return *(up - 1) >= low ? *(up - 1) : npos;
+            if (high >= m_low) {
+                const auto down = std::lower_bound(m_below.begin(), m_below.end(), high, std::greater<>());
+                if (down != m_below.end())
+                    return *down >= low ? *down : npos;
             }
-            if (m_covered == 0 || m_covered <= low)
+            if (m_low == 0 || m_low <= low)
                 return npos;
-            extend(scratch, step);
+            const std::size_t bottom = m_low > step ? m_low - step : 0;
+            scanInto(bottom, m_low, scratch, [&](std::size_t q) { m_below.push_back(q); }, true);
+            m_low = bottom;
         }
     }
 
     static constexpr std::size_t npos = std::size_t(-1);
 
 private:
-    void extend(std::size_t *scratch, std::size_t step)
+    template<typename Add>
+    void scanInto(std::size_t begin, std::size_t end, std::size_t *scratch, Add add, bool descending)
     {
-        const std::size_t top = m_covered;
-        const std::size_t bottom = top > step ? top - step : 0;
-        const std::size_t n = m_filter.scan(m_area, m_end, bottom, top, scratch);
+        const std::size_t n = m_filter.scan(m_area, m_end, begin, end, scratch);
         const std::size_t f = std::size_t(m_footer.size());
-        for (std::size_t i = n; i-- > 0;) {
-            const std::size_t q = scratch[i];
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t q = scratch[descending ? n - 1 - i : i];
             if (f <= m_end - q && std::memcmp(m_area + q, m_footer.constData(), f) == 0)
-                m_matches.push_back(q);
+                add(q);
         }
-        m_covered = bottom;
     }
 
     const std::uint8_t *m_area;
     std::size_t m_end;
     const QByteArray &m_footer;
     const PairFilter &m_filter;
-    std::size_t m_covered;
-    std::vector<std::size_t> m_matches;
+    bool m_started = false;
+    std::size_t m_low = 0;              // the stretch is [m_low, m_high)
+    std::size_t m_high = 0;
+    std::vector<std::size_t> m_above;   // found growing up, ascending
+    std::vector<std::size_t> m_below;   // found growing down, descending
 };
 
 PairFilter::Anchor anchorOf(const QByteArray &bytes)
