@@ -76,9 +76,7 @@ QList<FileSignature> customSignatures(Rng &rng)
 QList<FileSignature> pickSignatures(Rng &rng, bool smallBuffer)
 {
     QList<FileSignature> pool = defaultSignatures();
-    Rng copy = rng;
-    const QList<FileSignature> extras = customSignatures(copy);
-    rng.discard(3);
+    const QList<FileSignature> extras = customSignatures(rng);
     const int mode = int(below(rng, 10));
     if (mode == 0)
         return {};
