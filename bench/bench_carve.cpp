@@ -4,10 +4,11 @@
 // planted files of several types), carves it with the full catalogue in 1 MiB
 // in-buffer windows as the chunk scan does, checks that every planted file was
 // found, and compares the carve rate with a memchr loop counting 0xFF bytes.
-// One thread. Usage: bench_carve [rounds] [MiB] [reread]
+// One thread. Usage: bench_carve [rounds] [MiB] [reread] [portable]
 // With "reread", each 1 MiB step is carved as the direct device scan does it:
 // a buffer of the step plus the header overlap, and windows of up to 10 MiB
-// read ahead from the source.
+// read ahead from the source. With "portable", the prefilter's table path
+// is used instead of AVX2.
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -174,7 +175,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::size_t size = (argc > 2 ? std::size_t(std::max(1, std::atoi(argv[2]))) : 1024) * MiB;
-    const bool reread = argc > 3 && std::strcmp(argv[3], "reread") == 0;
+    bool reread = false;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "reread") == 0)
+            reread = true;
+        else if (std::strcmp(argv[i], "portable") == 0)
+            setPairFilterAvx2Enabled(false);
+    }
 
     auto t = std::chrono::steady_clock::now();
     std::vector<Planted> planted;

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <map>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -180,10 +181,24 @@ std::size_t PairFilter::scanScalar(const std::uint8_t *data, std::size_t size, s
     end = std::min(end, size);
     std::size_t x = begin;
     const std::size_t pairEnd = std::min(end, size - (size > 0 ? 1 : 0));
-    for (; x < pairEnd; ++x) {
-        const std::uint8_t f = m_first[data[x]];
-        if (f && (f & m_second[data[x + 1]]))
-            out[n++] = x;
+    const bool skipZeros = m_first[0] == 0;
+    while (x < pairEnd) {
+        // Eight zero bytes at once where a zero begins no anchor.
+        if (skipZeros && x + 8 <= pairEnd) {
+            std::uint64_t word;
+            std::memcpy(&word, data + x, 8);
+            if (word == 0) {
+                x += 8;
+                continue;
+            }
+        }
+        // Branch-free: the position is always written and kept only when
+        // flagged, as text flags too often for a branch to predict.
+        const std::size_t stop = std::min(pairEnd, x + 8);
+        for (; x < stop; ++x) {
+            out[n] = x;
+            n += (m_first[data[x]] & m_second[data[x + 1]]) != 0;
+        }
     }
     // The last byte has no successor: flag it on its first byte alone.
     for (; x < end; ++x) {
