@@ -4,11 +4,11 @@
 // planted files of several types), carves it with the full catalogue in 1 MiB
 // in-buffer windows as the chunk scan does, checks that every planted file was
 // found, and compares the carve rate with a memchr loop counting 0xFF bytes.
-// One thread. Usage: bench_carve [rounds] [MiB] [reread] [portable]
+// One thread. Usage: bench_carve [rounds] [MiB] [reread] [portable|ssse3]
 // With "reread", each 1 MiB step is carved as the direct device scan does it:
 // a buffer of the step plus the header overlap, and windows of up to 10 MiB
-// read ahead from the source. With "portable", the prefilter's table path
-// is used instead of AVX2.
+// read ahead from the source. "portable" or "ssse3" forces that prefilter
+// path instead of the processor's best.
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -180,7 +180,9 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[i], "reread") == 0)
             reread = true;
         else if (std::strcmp(argv[i], "portable") == 0)
-            setPairFilterAvx2Enabled(false);
+            setPairFilterPath(PairFilterPath::portable);
+        else if (std::strcmp(argv[i], "ssse3") == 0)
+            setPairFilterPath(PairFilterPath::ssse3);
     }
 
     auto t = std::chrono::steady_clock::now();
@@ -192,7 +194,7 @@ int main(int argc, char **argv)
                 100.0 * double(mix.text) / double(size), planted.size(), seconds(t));
     std::printf("threads: 1, chunk: 1 MiB, %s, signatures: %lld, pair filter: %s\n",
                 reread ? "read-ahead windows of up to 10 MiB" : "in-buffer window",
-                static_cast<long long>(defaultSignatures().size()), pairFilterUsesAvx2() ? "AVX2" : "portable");
+                static_cast<long long>(defaultSignatures().size()), pairFilterPathName(pairFilterPath()));
 
     const Carver carver(defaultSignatures());
     double bestCarve = 0, bestMemchr = 0;

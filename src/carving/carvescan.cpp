@@ -36,7 +36,7 @@ struct Bucket {
     int cost() const { return used ? first.width() * second.width() : 0; }
 };
 
-std::atomic<int> avx2Override{-1};   // -1: decide by the CPU
+std::atomic<int> forcedPath{-1};   // -1: the best the CPU offers
 
 #ifdef QUORVEL_HAVE_X86
 bool cpuHasAvx2()
@@ -44,6 +44,78 @@ bool cpuHasAvx2()
     static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
         && __builtin_cpu_supports("popcnt");
     return has;
+}
+
+bool cpuHasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+    return has;
+}
+
+// Writes the set bits of `bits` as x + bit into out[n...] and returns their
+// count. Four are written whatever the count, so that the usual zero or one
+// takes no data-dependent branch: text flags often enough to make such a
+// branch mispredict half the time, which cost more than the block's scan.
+template<typename Bits>
+__attribute__((always_inline)) inline std::size_t writeFlags(Bits bits, std::size_t x, std::size_t *out)
+{
+    const int found = std::popcount(bits);
+    for (int i = 0; i < 4; ++i) {
+        out[i] = x + std::size_t(std::countr_zero(bits));
+        bits &= bits - 1;
+    }
+    if (found > 4) [[unlikely]] {
+        std::size_t m = 4;
+        while (bits) {
+            out[m++] = x + std::size_t(std::countr_zero(bits));
+            bits &= bits - 1;
+        }
+    }
+    return std::size_t(found);
+}
+
+__attribute__((target("ssse3"))) inline __m128i classify128(__m128i first, __m128i second, __m128i lo1, __m128i hi1,
+                                                             __m128i lo2, __m128i hi2, __m128i nibble)
+{
+    const __m128i a = _mm_and_si128(_mm_shuffle_epi8(lo1, _mm_and_si128(first, nibble)),
+                                    _mm_shuffle_epi8(hi1, _mm_and_si128(_mm_srli_epi16(first, 4), nibble)));
+    const __m128i b = _mm_and_si128(_mm_shuffle_epi8(lo2, _mm_and_si128(second, nibble)),
+                                    _mm_shuffle_epi8(hi2, _mm_and_si128(_mm_srli_epi16(second, 4), nibble)));
+    return _mm_and_si128(a, b);
+}
+
+// The 16-byte form of scanAvx2 below, for x86 processors without AVX2.
+__attribute__((target("ssse3,popcnt"))) std::size_t scanSsse3(const std::uint8_t *tables, bool skipZeros,
+                                                              const std::uint8_t *data, std::size_t size,
+                                                              std::size_t x, std::size_t end, std::size_t *out,
+                                                              std::size_t *count)
+{
+    const __m128i lo1 = _mm_load_si128(reinterpret_cast<const __m128i *>(tables));
+    const __m128i hi1 = _mm_load_si128(reinterpret_cast<const __m128i *>(tables + 16));
+    const __m128i lo2 = _mm_load_si128(reinterpret_cast<const __m128i *>(tables + 32));
+    const __m128i hi2 = _mm_load_si128(reinterpret_cast<const __m128i *>(tables + 48));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t n = *count;
+    while (x + 32 <= end && x + 33 <= size) {
+        const std::uint8_t *p = data + x;
+        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+        if (skipZeros && _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(a0, a1), zero)) == 0xFFFF) {
+            x += 32;
+            continue;
+        }
+        const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 17));
+        const __m128i m0 = classify128(a0, b0, lo1, hi1, lo2, hi2, nibble);
+        const __m128i m1 = classify128(a1, b1, lo1, hi1, lo2, hi2, nibble);
+        const std::uint32_t z0 = std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(m0, zero)));
+        const std::uint32_t z1 = std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(m1, zero)));
+        n += writeFlags(std::uint32_t(~(z0 | (z1 << 16))), x, out + n);
+        x += 32;
+    }
+    *count = n;
+    return x;
 }
 
 __attribute__((target("avx2"))) inline __m256i classify(__m256i first, __m256i second, __m256i lo1, __m256i hi1,
@@ -83,27 +155,9 @@ __attribute__((target("avx2,bmi,popcnt"))) std::size_t scanAvx2(const std::uint8
         const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 33));
         const __m256i m0 = classify(a0, b0, lo1, hi1, lo2, hi2, nibble);
         const __m256i m1 = classify(a1, b1, lo1, hi1, lo2, hi2, nibble);
-        {
-            // No test for "nothing found" here: text holds an anchor pair
-            // every hundred bytes or so, often enough to make such a branch
-            // mispredict half the time, which cost more than this block.
-            const std::uint64_t z0 = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(m0, zero)));
-            const std::uint64_t z1 = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(m1, zero)));
-            std::uint64_t bits = ~(z0 | (z1 << 32));
-            const int found = std::popcount(bits);
-            for (int i = 0; i < 4; ++i) {
-                out[n + std::size_t(i)] = x + std::size_t(std::countr_zero(bits));
-                bits &= bits - 1;
-            }
-            if (found > 4) [[unlikely]] {
-                std::size_t m = n + 4;
-                while (bits) {
-                    out[m++] = x + std::size_t(std::countr_zero(bits));
-                    bits &= bits - 1;
-                }
-            }
-            n += std::size_t(found);
-        }
+        const std::uint64_t z0 = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(m0, zero)));
+        const std::uint64_t z1 = std::uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(m1, zero)));
+        n += writeFlags(~(z0 | (z1 << 32)), x, out + n);
         x += 64;
     }
     *count = n;
@@ -217,23 +271,68 @@ std::size_t PairFilter::scan(const std::uint8_t *data, std::size_t size, std::si
     std::size_t n = 0;
     std::size_t x = begin;
 #ifdef QUORVEL_HAVE_X86
-    if (pairFilterUsesAvx2())
+    switch (pairFilterPath()) {
+    case PairFilterPath::avx2:
         x = scanAvx2(m_tables, m_first[0] == 0, data, size, x, end, out, &n);
+        break;
+    case PairFilterPath::ssse3:
+        x = scanSsse3(m_tables, m_first[0] == 0, data, size, x, end, out, &n);
+        break;
+    case PairFilterPath::portable:
+        break;
+    }
 #endif
     return n + scanScalar(data, size, x, end, out + n);
 }
 
-bool pairFilterUsesAvx2()
+namespace {
+bool supported(PairFilterPath path)
 {
+    switch (path) {
+    case PairFilterPath::portable:
+        return true;
 #ifdef QUORVEL_HAVE_X86
-    const int forced = avx2Override.load(std::memory_order_relaxed);
-    return forced < 0 ? cpuHasAvx2() : (forced == 1 && cpuHasAvx2());
+    case PairFilterPath::ssse3:
+        return cpuHasSsse3();
+    case PairFilterPath::avx2:
+        return cpuHasAvx2();
 #else
-    return false;
+    default:
+        return false;
 #endif
+    }
+    return false;
+}
+} // namespace
+
+PairFilterPath pairFilterPath()
+{
+    const int forced = forcedPath.load(std::memory_order_relaxed);
+    if (forced >= 0)
+        return PairFilterPath(forced);
+    static const PairFilterPath best = supported(PairFilterPath::avx2) ? PairFilterPath::avx2
+        : supported(PairFilterPath::ssse3)                             ? PairFilterPath::ssse3
+                                                                       : PairFilterPath::portable;
+    return best;
 }
 
-void setPairFilterAvx2Enabled(bool enabled)
+bool setPairFilterPath(std::optional<PairFilterPath> path)
 {
-    avx2Override.store(enabled ? -1 : 0, std::memory_order_relaxed);
+    if (path && !supported(*path))
+        return false;
+    forcedPath.store(path ? int(*path) : -1, std::memory_order_relaxed);
+    return true;
+}
+
+const char *pairFilterPathName(PairFilterPath path)
+{
+    switch (path) {
+    case PairFilterPath::portable:
+        return "portable";
+    case PairFilterPath::ssse3:
+        return "SSSE3";
+    case PairFilterPath::avx2:
+        return "AVX2";
+    }
+    return "?";
 }

@@ -58,7 +58,11 @@ private:
     bool m_empty = true;
 };
 
-// True when the vector path is in use on this machine (AVX2, checked once).
-bool pairFilterUsesAvx2();
-// Forces the portable path, for tests and benchmarks that compare the two.
-void setPairFilterAvx2Enabled(bool enabled);
+// How the filter runs: chosen once from the processor (AVX2, else SSSE3,
+// else a portable table loop); tests and benchmarks may force a path.
+enum class PairFilterPath { portable, ssse3, avx2 };
+PairFilterPath pairFilterPath();
+// Forces `path` for the whole process (nullopt: back to the processor's
+// best). False, and nothing changed, when the processor lacks it.
+bool setPairFilterPath(std::optional<PairFilterPath> path);
+const char *pairFilterPathName(PairFilterPath path);
