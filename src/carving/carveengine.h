@@ -33,11 +33,15 @@ struct CarveHit;
 //   position then signature, once no later anchor can still produce a smaller
 //   position (block end minus the largest anchor offset).
 // - Footers. The last footer in a window is found through an index of footer
-//   positions, one per distinct footer, built lazily from the end of the
-//   window area downwards during one carve call and binary-searched per hit.
-//   Windows of one call end at or near the same place, so the index rarely
-//   grows beyond the distance to the last footer, and the cost of a call is at
-//   most one extra pass over the area per footer, however many hits share it.
+//   positions, one per distinct footer, built lazily during one carve call
+//   from the first window's end (downwards until a footer turns up, upwards
+//   as later windows end further on) and binary-searched per hit. Windows of
+//   one call end at or near the same place, so the index rarely grows beyond
+//   the distance to the last footer, and the cost of a call is at most one
+//   extra pass over the area per footer, however many hits share it. The
+//   index lives for one call: consecutive calls over overlapping read-ahead
+//   areas search the overlap again.
+// - Validators run only on exact candidates, in hit order.
 class CarveEngine
 {
 public:
