@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <span>
 
 #include "model/filesignature.h"
 #include "model/records.h"
+
+class CarveEngine;
 
 // Signature carving of a block of bytes that stands at a known offset of a
 // device, image or chunk file.
@@ -21,7 +24,12 @@
 // The footer, when the signature has one, is searched backwards in the window
 // down to the end of the header; the last occurrence wins (`good`), otherwise
 // the whole window is taken (`partial`). Hits with end <= header length + 10
-// are dropped. Hits are delivered in position order, then signature order.
+// are dropped, and so is every hit of a signature whose maxFileSize is zero or
+// less (its window is empty). Hits are delivered in position order, then
+// signature order. Validators must depend on their bytes alone: they run on
+// the carving thread and are skipped where a signature's promised bytes
+// (`requiredBytes`) are missing. The result is exactly that of trying every
+// position against every signature, however it is computed (carveengine.h).
 struct CarveInput {
     // Bytes for header and validator tests; windows may reach past it into
     // `area` (bytes read ahead from the same source, starting at buffer[0]).
@@ -59,6 +67,7 @@ public:
 
 private:
     QList<FileSignature> m_signatures;
+    std::unique_ptr<const CarveEngine> m_engine;   // tables built once from m_signatures
 };
 
 // The CarvedFile record of a hit; `data` refers to the hit's bytes.

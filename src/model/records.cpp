@@ -50,6 +50,11 @@ QString SnapshotInfo::formattedDate() const
 
 QString CarvedFile::suggestedFileName() const
 {
-    return QStringLiteral("recovered_") + signatureType.toLower() + QLatin1Char('_')
+    QString name = QStringLiteral("recovered_") + signatureType.toLower() + QLatin1Char('_')
         + QString::asprintf("%08llX", static_cast<unsigned long long>(offset)) + QLatin1Char('.') + fileExtension;
+    // The name is one path component: "ZIP/DOCX" would otherwise send the
+    // saved file into a folder "recovered_zip" that does not exist, and every
+    // such hit would fail to save.
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return name;
 }

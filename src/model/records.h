@@ -70,7 +70,8 @@ struct CarvedFile {
     RecoveryStatus recoveryStatus = RecoveryStatus::unknown;
     std::optional<QString> matchedExistingPath;
 
-    // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension.
+    // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension,
+    // with any "/" written as "_" so that it stays a single file name.
     QString suggestedFileName() const;
 };
 

@@ -119,7 +119,11 @@ FileCategory categoryFor(const QString &fileName, bool isDirectory)
         return FileCategory::folder;
     // The extension is what follows the last dot of the last path component;
     // QFileInfo::suffix() gives exactly that (and nothing for "Makefile").
-    const QString extension = QFileInfo(fileName).suffix().toLower();
+    // A trailing separator ends no component: "Photos.jpg/" names Photos.jpg.
+    QString path = fileName;
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const QString extension = QFileInfo(path).suffix().toLower();
     if (extension.isEmpty())
         return FileCategory::other;
     for (const ExtensionList &list : extensionTable) {

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "carvescan.h"
+#include "model/filesignature.h"
+
+struct CarveInput;
+struct CarveHit;
+
+// The fast path behind Carver::carve. It gives exactly the hits of the plain
+// definition (every position, every signature in list order, footer searched
+// backwards through the whole window) at the cost of one pass over the bytes:
+//
+// - Candidates. Each signature gets one anchor: the first one or two bytes of
+//   its header at offset 0, or, when the header starts with a run of one byte
+//   value (the 00 00 00 of the ISO media rows) and the validator promises bytes
+//   at a fixed offset (`requiredBytes` at `requiredOffset`), the first one or
+//   two of those. Zero-filled space, the most common content of a disk, then
+//   yields no candidates at all. One PairFilter pass flags positions that may
+//   hold an anchor; each flag is checked against the real header (and promised
+//   bytes) before it becomes a candidate. A header or a promise that would
+//   reach past the buffer never matches, as in the definition.
+// - Order. An anchor at offset o finds position p only when the scan reaches
+//   p + o, so candidates are collected per block and released, sorted by
+//   position then signature, once no later anchor can still produce a smaller
+//   position (block end minus the largest anchor offset).
+// - Footers. The last footer in a window is found through an index of footer
+//   positions, one per distinct footer, built lazily during one carve call
+//   from the first window's end (downwards until a footer turns up, upwards
+//   as later windows end further on) and binary-searched per hit. Windows of
+//   one call end at or near the same place, so the index rarely grows beyond
+//   the distance to the last footer, and the cost of a call is at most one
+//   extra pass over the area per footer, however many hits share it. The
+//   index lives for one call: consecutive calls over overlapping read-ahead
+//   areas search the overlap again.
+// - Validators run only on exact candidates, in hit order.
+class CarveEngine
+{
+public:
+    explicit CarveEngine(const QList<FileSignature> &signatures);
+
+    void carve(const QList<FileSignature> &signatures, const CarveInput &input,
+               const std::function<void(const CarveHit &)> &deliver) const;
+
+    // Largest anchor offset: how far behind the scan a position can still
+    // gain a candidate. Exposed for tests.
+    std::size_t maxAnchorOffset() const { return m_maxOffset; }
+
+private:
+    // A masked 16-byte pattern from a start position: the header and
+    // promised bytes that lie in the first 16 bytes.
+    struct Pattern {
+        std::uint64_t bytes[2] = {0, 0};
+        std::uint64_t mask[2] = {0, 0};
+        bool misses(const std::uint64_t word[2]) const
+        {
+            return ((word[0] & mask[0]) ^ bytes[0]) | ((word[1] & mask[1]) ^ bytes[1]);
+        }
+    };
+    struct Entry {
+        int signature = 0;
+        Pattern pattern;
+        bool complete = false;    // the pattern is the whole header and promise
+    };
+    // The signatures that share one anchor (its bytes and offset), with the
+    // bytes all of them require: text and noise hit anchors often, and one
+    // compare then turns most of them away.
+    struct Group {
+        std::size_t offset = 0;
+        Pattern common;
+        std::uint32_t firstEntry = 0;
+        std::uint32_t entryCount = 0;
+        std::uint32_t next = 0;   // 1-based: another group with the same anchor bytes
+    };
+    struct Prepared {
+        QByteArray header;
+        QByteArray hint;          // promised bytes used as the anchor, or empty
+        std::size_t hintOffset = 0;
+        int footer = -1;          // index into m_footers
+    };
+    struct Footer {
+        QByteArray bytes;
+        PairFilter filter;
+    };
+
+    std::vector<Prepared> m_prepared;
+    std::vector<Entry> m_entries;                  // by group, in signature order
+    std::vector<Group> m_groups;
+    std::vector<std::uint32_t> m_pairGroups;       // 1-based group of a two-byte anchor, by first | second << 8
+    std::array<std::uint32_t, 256> m_byteGroups{}; // 1-based group of a one-byte anchor
+    std::vector<int> m_everywhere;                 // signatures with an empty header
+    std::vector<Footer> m_footers;
+    PairFilter m_filter;
+    std::size_t m_maxOffset = 0;
+};
