@@ -178,6 +178,27 @@ void setCurrentPlatform(std::unique_ptr<Platform> platform)
     installedPlatform = std::move(platform);
 }
 
+namespace {
+class CurrentPlatformAdministrator final : public AdministratorLauncher
+{
+public:
+    ToolResult runShell(const QString &command, StreamMode mode) override
+    {
+        return currentPlatform().administrator().runShell(command, mode);
+    }
+    std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
+                                                            QString *error) override
+    {
+        return currentPlatform().administrator().startDetached(scriptPath, arguments, error);
+    }
+};
+} // namespace
+
+std::unique_ptr<AdministratorLauncher> makeCurrentPlatformAdministrator()
+{
+    return std::make_unique<CurrentPlatformAdministrator>();
+}
+
 std::unique_ptr<Platform> makePlatform(PlatformKind kind)
 {
     return makePlatform(kind, ToolPaths::defaultsFor(kind));

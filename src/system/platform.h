@@ -156,6 +156,12 @@ void setCurrentPlatform(std::unique_ptr<Platform> platform);
 std::unique_ptr<Platform> makePlatform(PlatformKind kind);
 std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools);
 
+// A launcher that always goes through the current backend's administrator
+// runs. Work that outlives the call that started it (hits that fetch their
+// bytes again when they are saved) keeps one of these rather than a reference
+// to a backend a test may have replaced meanwhile.
+std::unique_ptr<AdministratorLauncher> makeCurrentPlatformAdministrator();
+
 // Volume discovery through the current backend.
 QList<VolumeInfo> discoverVolumes();
 

@@ -19,6 +19,7 @@
 #include "carving/scansink.h"
 #include "model/bytecount.h"
 #include "system/commandrunner.h"
+#include "system/platform.h"
 
 using namespace std::chrono_literals;
 
@@ -38,7 +39,9 @@ struct LauncherLog {
 };
 
 struct LauncherSetup {
-    enum class Helper { runScript, exitAtOnce, failToStart, replacement };
+    // linuxBackend hands every run to the real Linux backend, which runs
+    // commands directly when the test runs as root.
+    enum class Helper { runScript, exitAtOnce, failToStart, replacement, linuxBackend };
     Helper helper = Helper::runScript;
     QByteArray replacementScript;   // run as bash -c TEXT helper DEVICE FOLDER PID
     std::function<void(qint64 pid)> onHelperStarted;
@@ -63,6 +66,12 @@ public:
     void terminate() override { process.terminate(); }
 };
 
+AdministratorLauncher &linuxBackendAdministrator()
+{
+    static const std::unique_ptr<Platform> backend = makePlatform(PlatformKind::gnuLinux);
+    return backend->administrator();
+}
+
 class TestLauncher final : public AdministratorLauncher
 {
 public:
@@ -75,6 +84,8 @@ public:
             ++m_setup.log->shellRuns;
             m_setup.log->commands << command;
         }
+        if (m_setup.helper == LauncherSetup::Helper::linuxBackend)
+            return linuxBackendAdministrator().runShell(command, mode);
         QProcess process;
         if (mode == StreamMode::combined)
             process.setProcessChannelMode(QProcess::MergedChannels);
@@ -105,6 +116,8 @@ public:
             *error = QStringLiteral("No such file or directory");
             return nullptr;
         }
+        if (m_setup.helper == Helper::linuxBackend)
+            return linuxBackendAdministrator().startDetached(scriptPath, arguments, error);
         auto run = std::make_unique<TestRun>();
         run->process.setStandardOutputFile(QProcess::nullDevice());
         run->process.setStandardErrorFile(QProcess::nullDevice());
@@ -121,6 +134,7 @@ public:
                                            QStringLiteral("helper")} + arguments);
             break;
         case Helper::failToStart:
+        case Helper::linuxBackend:
             break;
         }
         if (!run->process.waitForStarted()) {
@@ -480,12 +494,15 @@ private Q_SLOTS:
     void scanEqualsChunkByChunkCarve_data()
     {
         QTest::addColumn<bool>("loopDevice");
-        QTest::addRow("image file") << false;
-        QTest::addRow("loop device") << true;
+        QTest::addColumn<bool>("linuxBackend");
+        QTest::addRow("image file") << false << false;
+        QTest::addRow("loop device") << true << false;
+        QTest::addRow("loop device through the Linux backend") << true << true;
     }
     void scanEqualsChunkByChunkCarve()
     {
         QFETCH(bool, loopDevice);
+        QFETCH(bool, linuxBackend);
         QTemporaryDir temporary;
         QVERIFY(temporary.isValid());
         const QByteArray bytes = imageBytes(2 * chunk + 5 * MiB, standardPlants());
@@ -515,6 +532,8 @@ private Q_SLOTS:
             : defaultSignatures();
 
         LauncherSetup setup;
+        if (linuxBackend)
+            setup.helper = LauncherSetup::Helper::linuxBackend;
         RecordingSink sink;
         ElevatedScanOptions options;
         options.temporaryFolder = temporary.path();
