@@ -144,7 +144,7 @@ public:
     const std::uint8_t *at(qint64 offset) const { return m_bytes.get() + (offset - m_start); }
 
 private:
-    static constexpr qint64 capacity = chunkStep + windowCap + 32 * chunkStep;
+    static constexpr qint64 capacity = chunkStep + windowCap + 64 * chunkStep;
 
     int m_fd;
     qint64 m_scanSize;
@@ -190,7 +190,7 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
         input.baseOffset = quint64(offset);
 
         QList<CarvedFile> found;
-        carver.carve(input, [&](const CarveHit &hit) {
+        const auto keep = [&](const CarveHit &hit) {
             CarvedData data;
             data.source = source;
             data.offset = quint64(offset) + hit.position;
@@ -199,7 +199,9 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
                                    qsizetype(std::min<qint64>(CarvedData::headSize, hit.end)));
             found.append(makeCarvedFile(hit, carver.signatures().at(hit.signature), quint64(offset), sourceName,
                                         std::move(data)));
-        });
+        };
+        if (!signatures.isEmpty()) // nothing can match; spare the carver its pass
+            carver.carve(input, keep);
         if (!found.isEmpty())
             sink.postCarvedFiles(std::move(found));
 

@@ -22,7 +22,10 @@
 // Reports through `sink`: "Scanning NAME..." once, then per step the hits
 // found in it and one progress block. An open failure is reported as an error
 // text and nothing else. A read error or the end of the data ends the scan
-// quietly; cancellation is honoured between steps.
+// quietly: windows are cut where the data ends, and the scan stops when its
+// steps reach that point. Cancellation is honoured between steps. Reads start
+// at multiples of 1 MiB and are whole MiBs except at the end of the source,
+// so raw devices that want block-aligned reads are served.
 
 // The advice texts that name the platform's own facilities. The defaults are
 // the macOS texts; another platform layer hands in its own.

@@ -36,10 +36,11 @@ bool ScanContext::serviceGone() const
 
 void ScanContext::post(std::function<void(FileCarvingService &)> change)
 {
-    if (serviceGone())
+    QCoreApplication *application = QCoreApplication::instance();
+    if (serviceGone() || !application)
         return;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
+        application,
         [service = m_service, change = std::move(change)] {
             if (service)
                 change(*service);
@@ -49,11 +50,12 @@ void ScanContext::post(std::function<void(FileCarvingService &)> change)
 
 bool ScanContext::runOnService(const std::function<void(FileCarvingService &)> &work)
 {
-    if (serviceGone() || shouldCancel())
+    QCoreApplication *application = QCoreApplication::instance();
+    if (serviceGone() || shouldCancel() || !application)
         return false;
     bool ran = false;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
+        application,
         [service = m_service, &work, &ran] {
             if (service) {
                 work(*service);
@@ -132,6 +134,8 @@ QVariantMap FileCarvingService::volumeToMap(const VolumeInfo &volume)
         {QStringLiteral("fileSystem"), volume.fileSystem},
         {QStringLiteral("totalSize"), volume.totalSize},
         {QStringLiteral("freeSize"), volume.freeSize},
+        {QStringLiteral("totalSizeText"), formatByteCount(volume.totalSize)},
+        {QStringLiteral("freeSizeText"), formatByteCount(volume.freeSize)},
         {QStringLiteral("isExternal"), volume.isExternal},
         {QStringLiteral("isRemovable"), volume.isRemovable},
     };

@@ -85,7 +85,8 @@ class FileCarvingService : public QObject
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(bool hasError READ hasError NOTIFY errorMessageChanged)
     // One map per volume: id, name, mountPoint, device, rawDevice, fileSystem,
-    // totalSize, freeSize, isExternal, isRemovable.
+    // totalSize, freeSize, isExternal, isRemovable, and the sizes as shown
+    // (totalSizeText, freeSizeText).
     Q_PROPERTY(QVariantList volumes READ volumeMaps NOTIFY volumesChanged)
     Q_PROPERTY(quint64 bytesScanned READ bytesScanned NOTIFY bytesScannedChanged)
     // Invalid when no scan has started.

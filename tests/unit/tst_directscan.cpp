@@ -208,13 +208,15 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("JPEG")};
         QTest::addRow("image of exactly one step")
             << qint64(MiB) << true << Plants{{MiB - 30, jpegBytes(10)}} << all;
-        QTest::addRow("windows across several read-ahead refills")
-            << qint64(50 * MiB + 77) << true
-            << Plants{{33 * MiB + 17, jpegBytes(3 * MiB)},
-                                                {34 * MiB - 3, pngBytes(9 * MiB)},
-                                                {43 * MiB + 999, jpegBytes(2 * MiB)},
-                                                {45 * MiB - 2, pngBytes(4 * MiB)}}
-            << QStringList{QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("GIF")};
+        // The scan holds 75 MiB at a time and slides once a window would
+        // reach past it, first at the step of 65 MiB.
+        QTest::addRow("windows across read-ahead refills")
+            << qint64(80 * MiB + 77) << false
+            << Plants{{64 * MiB + 17, jpegBytes(3 * MiB)},
+                      {65 * MiB - 3, pngBytes(9 * MiB)},
+                      {74 * MiB + 999, jpegBytes(2 * MiB)},
+                      {76 * MiB - 2, pngBytes(4 * MiB)}}
+            << QStringList{QStringLiteral("JPEG"), QStringLiteral("PNG")};
         QTest::addRow("empty signature list") << qint64(2 * MiB) << true << Plants{}
                                               << QStringList{QStringLiteral("none")};
     }

@@ -1,4 +1,5 @@
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -286,6 +287,33 @@ private Q_SLOTS:
         QCOMPARE(FileCarvingService::volumeFromMap(first).id, a.id);
         QCOMPARE(status.size(), 0);
         QVERIFY(!service.isScanning());
+    }
+
+    void saveFromTheScreen()
+    {
+        const QString path = writeImage(m_dir.path() + QStringLiteral("/save.img"), 8192,
+                                        {{100, jpegBytes(500)}, {3000, jpegBytes(700)}});
+        FileCarvingService service;
+        service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>{defaultSignatures().first()});
+        QTRY_VERIFY(!service.isScanning());
+        QCOMPARE(service.carvedFiles()->rowCount(), 2);
+        CarvedFile gone = sampleHit(0);
+        gone.data.reset();
+        gone.sourcePath = m_dir.path() + QStringLiteral("/deleted-meanwhile.jpg");
+        service.carvedFiles()->append({gone});
+
+        const QString all = m_dir.path() + QStringLiteral("/all");
+        const QString some = m_dir.path() + QStringLiteral("/some");
+        QVERIFY(QDir().mkpath(all) && QDir().mkpath(some));
+        const QVariantMap everything = service.saveAll(QUrl::fromLocalFile(all));
+        QCOMPARE(everything, (QVariantMap{{QStringLiteral("saved"), 2}, {QStringLiteral("failed"), 0},
+                                          {QStringLiteral("noData"), 1}}));
+        const QString firstId = service.carvedFiles()->index(0).data(int(CarvedFileModel::Role::id)).toString();
+        const QString goneId = gone.id.toString(QUuid::WithoutBraces);
+        const QVariantMap chosen = service.saveSelected({firstId, goneId}, QUrl::fromLocalFile(some));
+        QCOMPARE(chosen, (QVariantMap{{QStringLiteral("saved"), 1}, {QStringLiteral("failed"), 1},
+                                      {QStringLiteral("noData"), 0}}));
+        QCOMPARE(QDir(some).entryList(QDir::Files), QStringList{QStringLiteral("recovered_jpeg_00000064.jpg")});
     }
 
     void signaturesNamedKeepsCatalogueOrder()
