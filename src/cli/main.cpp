@@ -102,7 +102,7 @@ public:
         m_bytesScanned = bytesScanned;
         const qint64 now = m_clock.elapsed();
         if (m_terminal) {
-            if (now - m_lastShown < 100)
+            if (m_lastShown >= 0 && now - m_lastShown < 100)
                 return;
             m_lastShown = now;
             drawBar(fraction);

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -118,6 +119,21 @@ private Q_SLOTS:
         QVERIFY(lines.at(1).startsWith(QStringLiteral("Scanning card.img: ")));
         QVERIFY(!run.err.contains(QLatin1Char('\r')));
         QVERIFY2(lines.last().startsWith(QStringLiteral("Scan complete: 2 files found • ")), qPrintable(lines.last()));
+    }
+
+    void aTerminalGetsAProgressBar()
+    {
+        const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+        if (script.isEmpty())
+            QSKIP("script (util-linux) is needed to give the tool a terminal");
+        QProcess process;
+        process.start(script, {QStringLiteral("-qec"), carveTool + QStringLiteral(" --types JPEG ") + m_image,
+                               QStringLiteral("/dev/null")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        const QString shown = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(shown.contains(QStringLiteral("] ")) && shown.contains(QStringLiteral("/s")), qPrintable(shown));
+        QVERIFY(shown.contains(QStringLiteral("\r\033[KScan complete: 1 files found")));
     }
 
     void savingChecksTheFreeSpaceFirst()
