@@ -15,7 +15,7 @@
 #include "model/bytecount.h"
 
 ScanTexts::ScanTexts()
-    : privilegesAdvice(QStringLiteral(
+    : rawAccessPrivileges(QStringLiteral(
           "\n\n⚠️ Raw device access requires elevated privileges:\n\n"
           "1️⃣ Full Disk Access\n"
           "   System Settings → Privacy & Security → Full Disk Access\n"
@@ -29,8 +29,8 @@ ScanTexts::ScanTexts()
           "• Use \"Directory Scan\" mode for internal drives (no special permissions needed)\n"
           "• External USB/SD drives may work with Full Disk Access alone\n"
           "• For deep raw recovery, use \"diskutil\" or professional recovery tools run as root"))
-    , deviceBusyAdvice(QStringLiteral(
-          "Device busy\n\nThe volume may need to be unmounted first.\n"
+    , deviceBusyTemplate(QStringLiteral(
+          "Cannot open %1: Device busy\n\nThe volume may need to be unmounted first.\n"
           "Try: diskutil unmount %1 in Terminal.\n\n"
           "💡 Tip: Using \"Directory Scan\" mode does not require unmounting."))
     , otherAdvice(QStringLiteral(
@@ -53,12 +53,13 @@ qsizetype overlap(const QList<FileSignature> &signatures)
 
 QString openErrorText(const QString &path, int errorNumber, const ScanTexts &texts)
 {
-    const QString prefix = QStringLiteral("Cannot open ") + path + QStringLiteral(": ");
+    // One arg() call, so that a "%1" inside the path is not expanded again.
     if (errorNumber == EBUSY)
-        return prefix + QString(texts.deviceBusyAdvice).replace(QStringLiteral("%1"), path);
+        return texts.deviceBusyTemplate.arg(path);
+    const QString prefix = QStringLiteral("Cannot open ") + path + QStringLiteral(": ");
     const QString reason = QString::fromLocal8Bit(std::strerror(errorNumber));
     if (errorNumber == EPERM || errorNumber == EACCES)
-        return prefix + reason + texts.privilegesAdvice;
+        return prefix + reason + texts.rawAccessPrivileges;
     return prefix + reason + texts.otherAdvice;
 }
 

@@ -32,10 +32,9 @@
 struct ScanTexts {
     // Follows "Cannot open PATH: REASON" when the open was refused for lack of
     // rights (EPERM, EACCES).
-    QString privilegesAdvice;
-    // The text after "Cannot open PATH: " when the device is busy (EBUSY);
-    // "%1" stands for the path.
-    QString deviceBusyAdvice;
+    QString rawAccessPrivileges;
+    // The whole message for a busy device (EBUSY); "%1" stands for the path.
+    QString deviceBusyTemplate;
     // Follows "Cannot open PATH: REASON" for any other failure.
     QString otherAdvice;
 

@@ -99,11 +99,11 @@ public:
 
     // Seams for the scan steps other subsystems provide. Each runs on the
     // worker; unset, the step is left out.
-    using ElevatedScan = std::function<void(ScanContext &, const QString &devicePath,
+    using ElevatedScanStep = std::function<void(ScanContext &, const QString &devicePath,
                                             const QList<FileSignature> &, const VolumeInfo &)>;
-    using DirectoryScan = std::function<void(ScanContext &, const QString &folder, const QList<FileSignature> &)>;
-    using ExistingFileMatching = std::function<void(ScanContext &, const QString &root, const QList<FileSignature> &)>;
-    using VolumeDiscovery = std::function<QList<VolumeInfo>()>;
+    using DirectoryScanStep = std::function<void(ScanContext &, const QString &folder, const QList<FileSignature> &)>;
+    using ExistingFileMatchingStep = std::function<void(ScanContext &, const QString &root, const QList<FileSignature> &)>;
+    using VolumeDiscoveryStep = std::function<QList<VolumeInfo>()>;
 
     explicit FileCarvingService(QObject *parent = nullptr);
     // Cancels running work and returns at once; workers find the service gone.
@@ -128,10 +128,10 @@ public:
     bool shouldCancel() const { return m_control->shouldCancel.load(); }
     void setShouldCancel(bool cancel) { m_control->shouldCancel.store(cancel); }
 
-    void setElevatedScan(ElevatedScan scan) { m_elevatedScan = std::move(scan); }
-    void setDirectoryScan(DirectoryScan scan) { m_directoryScan = std::move(scan); }
-    void setExistingFileMatching(ExistingFileMatching matching) { m_matching = std::move(matching); }
-    void setVolumeDiscovery(VolumeDiscovery discovery) { m_volumeDiscovery = std::move(discovery); }
+    void setElevatedScan(ElevatedScanStep scan) { m_elevatedScan = std::move(scan); }
+    void setDirectoryScan(DirectoryScanStep scan) { m_directoryScan = std::move(scan); }
+    void setExistingFileMatching(ExistingFileMatchingStep matching) { m_matching = std::move(matching); }
+    void setVolumeDiscovery(VolumeDiscoveryStep discovery) { m_volumeDiscovery = std::move(discovery); }
     void setScanTexts(ScanTexts texts) { m_texts = std::move(texts); }
 
     // Scan entry operations: reset the state, start one worker, return. An
@@ -205,8 +205,8 @@ private:
 
     std::shared_ptr<ScanControl> m_control = std::make_shared<ScanControl>();
     ScanTexts m_texts;
-    ElevatedScan m_elevatedScan;
-    DirectoryScan m_directoryScan;
-    ExistingFileMatching m_matching;
-    VolumeDiscovery m_volumeDiscovery;
+    ElevatedScanStep m_elevatedScan;
+    DirectoryScanStep m_directoryScan;
+    ExistingFileMatchingStep m_matching;
+    VolumeDiscoveryStep m_volumeDiscovery;
 };

@@ -357,10 +357,10 @@ private Q_SLOTS:
                               "mode does not require unmounting.");
         QTest::addRow("permission denied") << EACCES
                                            << QStringLiteral("Cannot open /dev/rdisk4: Permission denied")
-                + texts.privilegesAdvice;
+                + texts.rawAccessPrivileges;
         QTest::addRow("operation not permitted") << EPERM
                                                  << QStringLiteral("Cannot open /dev/rdisk4: Operation not permitted")
-                + texts.privilegesAdvice;
+                + texts.rawAccessPrivileges;
         QTest::addRow("anything else") << EIO << QStringLiteral("Cannot open /dev/rdisk4: Input/output error")
                 + texts.otherAdvice;
     }
@@ -373,7 +373,7 @@ private Q_SLOTS:
 
     void privilegesTextIsExact()
     {
-        const QByteArray utf8 = ScanTexts().privilegesAdvice.toUtf8();
+        const QByteArray utf8 = ScanTexts().rawAccessPrivileges.toUtf8();
         QCOMPARE(utf8.size(), 699);
         QVERIFY(utf8.startsWith("\n\n\xE2\x9A\xA0\xEF\xB8\x8F Raw device access"));
         QVERIFY(utf8.contains("1\xEF\xB8\x8F\xE2\x83\xA3 Full Disk Access"));
@@ -383,9 +383,12 @@ private Q_SLOTS:
     void otherPlatformsSupplyTheirOwnTexts()
     {
         ScanTexts linux;
-        linux.deviceBusyAdvice = QStringLiteral("busy: run umount %1");
+        linux.deviceBusyTemplate = QStringLiteral("%1 is busy: run umount %1");
         QCOMPARE(DirectScan::openErrorText(QStringLiteral("/dev/sdb1"), EBUSY, linux),
-                 QStringLiteral("Cannot open /dev/sdb1: busy: run umount /dev/sdb1"));
+                 QStringLiteral("/dev/sdb1 is busy: run umount /dev/sdb1"));
+        // A path holding "%2" is taken as it is.
+        QCOMPARE(DirectScan::openErrorText(QStringLiteral("/tmp/a%2b.img"), EBUSY, linux),
+                 QStringLiteral("/tmp/a%2b.img is busy: run umount /tmp/a%2b.img"));
     }
 
     void overlap_data()
