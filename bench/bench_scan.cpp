@@ -1,6 +1,6 @@
 // Throughput of the direct scan against plainly reading the same file.
 //
-//   bench_scan [IMAGE] [--size GIB] [--keep] [--no-catalogue]
+//   bench_scan [IMAGE] [--size GIB] [--keep] [--no-catalogue] [--plain-buffer]
 //
 // Writes an image of high-entropy data (4 GiB unless told otherwise) with
 // files planted in it, warms it in the page cache, reads it plainly, scans it
@@ -8,7 +8,8 @@
 // ratio and the peak resident memory. The image is removed at the end unless
 // --keep is given; an existing image of the right size is reused.
 // --no-catalogue runs only the pass without signatures, which measures the
-// reading and reporting around the carver.
+// reading and reporting around the carver. --plain-buffer reads ahead into a
+// plain buffer instead of the mirrored ring.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -132,6 +133,8 @@ int main(int argc, char *argv[])
             keep = true;
         else if (arguments.at(i) == QLatin1String("--no-catalogue"))
             catalogue = false;
+        else if (arguments.at(i) == QLatin1String("--plain-buffer"))
+            DirectScan::setMirroredReadAhead(false);
         else if (arguments.at(i) == QLatin1String("--size") && i + 1 < arguments.size())
             size = qint64(arguments.at(++i).toDouble() * 1024) * MiB;
         else

@@ -3,11 +3,13 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,35 +101,91 @@ namespace {
 
 using namespace DirectScan;
 
-// Bytes of the source held in memory: [start, start + filled). Every window of
-// the step at `offset` ends by offset + chunkStep + windowCap, so the area is
-// topped up to that point before the step is carved; refills read well beyond
-// it so that most steps need no read at all.
+std::atomic<bool> mirroredReadAheadAllowed{true};
+
+// A buffer of `size` bytes mapped twice, back to back, so that a range that
+// runs off its end continues at its start: the read-ahead can then move on
+// without moving bytes. Null where the system offers no such mapping.
+std::uint8_t *mapMirrored(std::size_t size)
+{
+#ifdef __linux__
+    const int fd = ::memfd_create("quorvel-read-ahead", MFD_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    void *base = MAP_FAILED;
+    if (::ftruncate(fd, off_t(size)) == 0)
+        base = ::mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto *bytes = static_cast<std::uint8_t *>(base);
+    const bool mapped =
+        ::mmap(bytes, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED
+        && ::mmap(bytes + size, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED;
+    ::close(fd);
+    if (!mapped) {
+        ::munmap(base, 2 * size);
+        return nullptr;
+    }
+    return bytes;
+#else
+    Q_UNUSED(size);
+    return nullptr;
+#endif
+}
+
+// Bytes of the source held in memory: [start, end). Before a step at `offset`
+// is carved, the bytes up to offset + `reach` (every window of the step ends
+// by then) are made available; bytes before `offset` are no longer needed.
+//
+// Preferably the bytes live in a mirrored ring a little larger than `reach`,
+// small enough to stay in the processor's cache between the read that fills
+// it and the carver that looks at it. Otherwise a larger plain buffer is used
+// and its tail is moved to the front when the scan moves on.
 class ReadAhead
 {
 public:
-    ReadAhead(int fd, qint64 scanSize)
+    ReadAhead(int fd, qint64 scanSize, qint64 reach)
         : m_fd(fd)
         , m_scanSize(scanSize)
-        , m_bytes(std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(capacity)))
+        , m_reach(reach)
     {
+        const qint64 page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+        const qint64 ringSize = (reach + 5 * chunkStep + page - 1) / page * page;
+        if (mirroredReadAheadAllowed.load())
+            m_ring = mapMirrored(std::size_t(ringSize));
+        if (m_ring) {
+            m_capacity = ringSize;
+        } else {
+            m_capacity = reach + 64 * chunkStep;
+            m_linear = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_capacity));
+        }
     }
 
-    // Makes the bytes from `offset` up to offset + `reach` (or the end of the
-    // data) available and returns how many there are.
-    qint64 ensure(qint64 offset, qint64 reach)
+    ~ReadAhead()
     {
-        const qint64 wanted = std::min(m_scanSize, offset + reach);
-        if (m_start + m_filled < wanted && !m_ended) {
-            const qint64 keep = std::max<qint64>(0, m_start + m_filled - offset);
-            if (keep > 0)
-                std::memmove(m_bytes.get(), m_bytes.get() + (offset - m_start), std::size_t(keep));
-            m_start = offset;
-            m_filled = keep;
-            const qint64 fillEnd = std::min(m_scanSize, m_start + capacity);
-            while (m_start + m_filled < fillEnd) {
-                const ssize_t got = ::pread(m_fd, m_bytes.get() + m_filled, std::size_t(fillEnd - m_start - m_filled),
-                                            off_t(m_start + m_filled));
+        if (m_ring)
+            ::munmap(m_ring, std::size_t(2 * m_capacity));
+    }
+
+    ReadAhead(const ReadAhead &) = delete;
+    ReadAhead &operator=(const ReadAhead &) = delete;
+
+    // Makes the bytes from `offset` up to offset + reach (or the end of the
+    // data) available and returns how many there are from `offset`.
+    qint64 ensure(qint64 offset)
+    {
+        const qint64 wanted = std::min(m_scanSize, offset + m_reach);
+        if (m_end < wanted && !m_ended) {
+            const qint64 start = std::min(offset, m_end);
+            if (!m_ring && m_end > start)
+                std::memmove(m_linear.get(), slot(start), std::size_t(m_end - start));
+            m_start = start;
+            m_end = std::max(m_end, start);
+            const qint64 fillEnd = std::min(m_scanSize, m_start + m_capacity);
+            while (m_end < fillEnd) {
+                const ssize_t got = ::pread(m_fd, slot(m_end), std::size_t(fillEnd - m_end), off_t(m_end));
                 if (got < 0 && errno == EINTR)
                     continue;
                 if (got <= 0) {
@@ -136,26 +194,38 @@ public:
                     m_ended = true;
                     break;
                 }
-                m_filled += got;
+                m_end += got;
             }
         }
-        return std::max<qint64>(0, m_start + m_filled - offset);
+        return std::max<qint64>(0, m_end - offset);
     }
 
-    const std::uint8_t *at(qint64 offset) const { return m_bytes.get() + (offset - m_start); }
+    // Contiguous bytes from `offset` on, as many as ensure() reported.
+    const std::uint8_t *at(qint64 offset) const
+    {
+        return m_ring ? m_ring + (offset % m_capacity) : m_linear.get() + (offset - m_start);
+    }
 
 private:
-    static constexpr qint64 capacity = chunkStep + windowCap + 64 * chunkStep;
+    std::uint8_t *slot(qint64 offset) { return const_cast<std::uint8_t *>(at(offset)); }
 
     int m_fd;
     qint64 m_scanSize;
-    std::unique_ptr<std::uint8_t[]> m_bytes;
+    qint64 m_reach;
+    qint64 m_capacity = 0;
+    std::uint8_t *m_ring = nullptr;
+    std::unique_ptr<std::uint8_t[]> m_linear;
     qint64 m_start = 0;
-    qint64 m_filled = 0;
+    qint64 m_end = 0;
     bool m_ended = false;
 };
 
 } // namespace
+
+void DirectScan::setMirroredReadAhead(bool allowed)
+{
+    mirroredReadAheadAllowed.store(allowed);
+}
 
 void scanRawFile(const QString &path, const QList<FileSignature> &signatures, const QString &sourceName,
                  ScanSink &sink, const ScanTexts &texts)
@@ -169,14 +239,14 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
     const qint64 readSize = chunkStep + overlap(signatures);
     const auto source = std::make_shared<FileByteSource>(path);
     const Carver carver(signatures);
-    ReadAhead readAhead(fd, sizes.scanSize);
+    ReadAhead readAhead(fd, sizes.scanSize, std::max(readSize, chunkStep + windowCap));
 
     sink.postStatus(QStringLiteral("Scanning ") + sourceName + QStringLiteral("..."));
 
     for (qint64 offset = 0; offset < sizes.scanSize;) {
         if (sink.shouldCancel())
             break;
-        const qint64 available = readAhead.ensure(offset, std::max(readSize, chunkStep + windowCap));
+        const qint64 available = readAhead.ensure(offset);
         const qint64 n = std::min({sizes.scanSize - offset, readSize, available});
         if (n < 1)
             break;

@@ -59,6 +59,11 @@ struct Sizes {
 };
 Sizes sizesOf(int fd);
 
+// Whether the read-ahead may use a mirrored ring buffer where the system
+// offers one (the default); tests and measurements turn it off to exercise
+// the plain buffer.
+void setMirroredReadAhead(bool allowed);
+
 // The per-step status text; `knownTotal` 0 selects the form without a total.
 QString progressText(const QString &sourceName, qint64 scanned, qint64 knownTotal, qsizetype hitCount);
 } // namespace DirectScan

@@ -184,41 +184,49 @@ private Q_SLOTS:
         QTest::addColumn<bool>("random");
         QTest::addColumn<Plants>("plants");
         QTest::addColumn<QStringList>("types"); // empty: the whole catalogue
+        QTest::addColumn<bool>("mirrored");
 
-        const QStringList all;
-        QTest::addRow("random data, many hits, footers beyond the step, short last step")
-            << qint64(3 * MiB + 333'333) << true
-            << Plants{{1000, jpegBytes(2 * MiB)},
-                                                {MiB - 100, pngBytes(300'000)},
-                                                {2 * MiB + 5, wavBytes(500)},
-                                                {3 * MiB + 300'000, jpegBytes(100'000)}}
-            << all;
-        QTest::addRow("header 6 bytes before the end of the first MiB")
-            << qint64(2 * MiB) << false << Plants{{MiB - 6, jpegBytes(5000)}} << all;
-        QTest::addRow("header exactly at 1 MiB")
-            << qint64(2 * MiB) << false << Plants{{MiB, jpegBytes(5000)}} << all;
-        QTest::addRow("header cut by the end of the image")
-            << qint64(MiB + 10) << false << Plants{{MiB + 7, jpegBytes(100)}} << all;
-        QTest::addRow("window cut by the end of the image")
-            << qint64(MiB + 100) << false << Plants{{MiB, QByteArray::fromHex("FFD8FFE0")}}
-            << all;
-        QTest::addRow("no footer within 10 MiB")
-            << qint64(21 * MiB) << false
-            << Plants{{0, QByteArray::fromHex("FFD8FFE0")}, {20 * MiB, jpegBytes(10)}}
-            << QStringList{QStringLiteral("JPEG")};
-        QTest::addRow("image of exactly one step")
-            << qint64(MiB) << true << Plants{{MiB - 30, jpegBytes(10)}} << all;
-        // The scan holds 75 MiB at a time and slides once a window would
-        // reach past it, first at the step of 65 MiB.
-        QTest::addRow("windows across read-ahead refills")
-            << qint64(80 * MiB + 77) << false
-            << Plants{{64 * MiB + 17, jpegBytes(3 * MiB)},
-                      {65 * MiB - 3, pngBytes(9 * MiB)},
-                      {74 * MiB + 999, jpegBytes(2 * MiB)},
-                      {76 * MiB - 2, pngBytes(4 * MiB)}}
-            << QStringList{QStringLiteral("JPEG"), QStringLiteral("PNG")};
-        QTest::addRow("empty signature list") << qint64(2 * MiB) << true << Plants{}
-                                              << QStringList{QStringLiteral("none")};
+        struct Case {
+            const char *name;
+            qint64 size;
+            bool random;
+            Plants plants;
+            QStringList types;
+        };
+        const QStringList jpegOnly{QStringLiteral("JPEG")};
+        const QList<Case> cases = {
+            {"random data, many hits, footers beyond the step, short last step", 3 * MiB + 333'333, true,
+             {{1000, jpegBytes(2 * MiB)},
+              {MiB - 100, pngBytes(300'000)},
+              {2 * MiB + 5, wavBytes(500)},
+              {3 * MiB + 300'000, jpegBytes(100'000)}},
+             {}},
+            {"header 6 bytes before the end of the first MiB", 2 * MiB, false, {{MiB - 6, jpegBytes(5000)}}, {}},
+            {"header exactly at 1 MiB", 2 * MiB, false, {{MiB, jpegBytes(5000)}}, {}},
+            {"header cut by the end of the image", MiB + 10, false, {{MiB + 7, jpegBytes(100)}}, {}},
+            {"window cut by the end of the image", MiB + 100, false, {{MiB, QByteArray::fromHex("FFD8FFE0")}}, {}},
+            {"no footer within 10 MiB", 21 * MiB, false,
+             {{0, QByteArray::fromHex("FFD8FFE0")}, {20 * MiB, jpegBytes(10)}}, jpegOnly},
+            {"image of exactly one step", MiB, true, {{MiB - 30, jpegBytes(10)}}, {}},
+            // The plain buffer holds 75 MiB and slides first at the step of
+            // 65 MiB; the ring holds 16 MiB and wraps every 16 MiB.
+            {"windows across read-ahead refills", 80 * MiB + 77, false,
+             {{64 * MiB + 17, jpegBytes(3 * MiB)},
+              {65 * MiB - 3, pngBytes(9 * MiB)},
+              {74 * MiB + 999, jpegBytes(2 * MiB)},
+              {76 * MiB - 2, pngBytes(4 * MiB)}},
+             {QStringLiteral("JPEG"), QStringLiteral("PNG")}},
+            {"random data across ring wraps", 40 * MiB + 5, true,
+             {{16 * MiB - 100, jpegBytes(2 * MiB)}, {31 * MiB + 7, pngBytes(6 * MiB)}},
+             {QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("GIF")}},
+            {"empty signature list", 2 * MiB, true, {}, {QStringLiteral("none")}},
+        };
+        for (const Case &c : cases) {
+            for (const bool mirrored : {true, false}) {
+                QTest::addRow("%s, %s", c.name, mirrored ? "ring" : "plain buffer")
+                    << c.size << c.random << c.plants << c.types << mirrored;
+            }
+        }
     }
     void matchesTheStraightforwardProcedure()
     {
@@ -226,6 +234,9 @@ private Q_SLOTS:
         QFETCH(bool, random);
         QFETCH(Plants, plants);
         QFETCH(QStringList, types);
+        QFETCH(bool, mirrored);
+        DirectScan::setMirroredReadAhead(mirrored);
+        const auto restore = qScopeGuard([] { DirectScan::setMirroredReadAhead(true); });
         const QList<FileSignature> signatures = types.isEmpty() ? defaultSignatures() : named(types);
         const QString path = writeImage(m_dir.path(), QStringLiteral("img.dd"), size, random, plants);
         QVERIFY(!path.isEmpty());
