@@ -1,0 +1,163 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/mount.h>
+
+namespace {
+
+const QString carveTool = QStringLiteral(QUORVEL_BINARY_DIR "/src/cli/quorvel-carve");
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run carve(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(carveTool, arguments);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QByteArray jpegBytes(int bodySize)
+{
+    return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodySize, 'j') + QByteArray::fromHex("FFD9");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QFile::exists(carveTool));
+        QByteArray image(3 * 1024 * 1024, 'U');
+        image.replace(100, 1010, jpegBytes(1004));
+        image.replace(2 * 1024 * 1024, 9, QByteArray("GIF89a\0\0\0", 9));
+        m_image = m_dir.filePath(QStringLiteral("card.img"));
+        QVERIFY(writeFile(m_image, image));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("plain-file")), "x"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("no source") << QStringList() << 2 << QStringLiteral("no SOURCE given");
+        QTest::addRow("two sources") << QStringList{QStringLiteral("a"), QStringLiteral("b")} << 2
+                                     << QStringLiteral("exactly one SOURCE");
+        QTest::addRow("unknown option") << QStringList{QStringLiteral("--fast"), QStringLiteral("x")} << 2
+                                        << QStringLiteral("Unknown option 'fast'");
+        QTest::addRow("option without its value") << QStringList{QStringLiteral("x"), QStringLiteral("-o")} << 2
+                                                  << QStringLiteral("Missing value after '-o'");
+        QTest::addRow("unknown type") << QStringList{QStringLiteral("--types"), QStringLiteral("JPEG,Foo"), QStringLiteral("x")}
+                                      << 2 << QStringLiteral("unknown file type 'Foo'; known types: JPEG, PNG");
+        QTest::addRow("empty type list") << QStringList{QStringLiteral("--types"), QStringLiteral(","), QStringLiteral("x")}
+                                         << 2 << QStringLiteral("names no file type");
+        QTest::addRow("missing source") << QStringList{QStringLiteral("/no/such/disk.img")} << 1
+                                        << QStringLiteral("cannot open /no/such/disk.img: No such file or directory");
+        QTest::addRow("folder as source") << QStringList{QStringLiteral("/")} << 1 << QStringLiteral("is a folder");
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const Run run = carve(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.startsWith(QStringLiteral("quorvel-carve: ")) && run.err.contains(message), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    }
+
+    void anUnwritableFolderIsRefusedBeforeScanning()
+    {
+        const Run run = carve({m_image, QStringLiteral("-o"), m_dir.filePath(QStringLiteral("plain-file"))});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(QStringLiteral("is not a folder")));
+        QVERIFY(!run.err.contains(QStringLiteral("Scanning")));
+    }
+
+    void listTypesPrintsTheCatalogue()
+    {
+        const Run run = carve({QStringLiteral("--list-types")});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 20);
+        QCOMPARE(lines.first(), QStringLiteral("JPEG\tjpg\tImages"));
+        QCOMPARE(lines.at(14), QStringLiteral("MP3 (ID3)\tmp3\tAudio"));
+    }
+
+    void listAndPlainProgress()
+    {
+        const Run run = carve({QStringLiteral("--types"), QStringLiteral("gif,jpeg"), QStringLiteral("--list"), m_image});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringLiteral("100\tJPEG\tjpg\t1010\tGood\n2097152\tGIF\tgif\t1048576\tPartial\n"));
+        const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(), QStringLiteral("Scanning card.img..."));
+        QVERIFY(lines.at(1).startsWith(QStringLiteral("Scanning card.img: ")));
+        QVERIFY(!run.err.contains(QLatin1Char('\r')));
+        QVERIFY2(lines.last().startsWith(QStringLiteral("Scan complete: 2 files found • ")), qPrintable(lines.last()));
+    }
+
+    void aTerminalGetsAProgressBar()
+    {
+        const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+        if (script.isEmpty())
+            QSKIP("script (util-linux) is needed to give the tool a terminal");
+        QProcess process;
+        process.start(script, {QStringLiteral("-qec"), carveTool + QStringLiteral(" --types JPEG ") + m_image,
+                               QStringLiteral("/dev/null")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        const QString shown = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(shown.contains(QStringLiteral("] ")) && shown.contains(QStringLiteral("/s")), qPrintable(shown));
+        QVERIFY(shown.contains(QStringLiteral("\r\033[KScan complete: 1 files found")));
+    }
+
+    void savingChecksTheFreeSpaceFirst()
+    {
+        const QString small = m_dir.filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("cannot mount a small tmpfs here");
+        const Run tooBig = carve({m_image, QStringLiteral("-o"), small});
+        const Run fits = carve({m_image, QStringLiteral("--types"), QStringLiteral("JPEG"), QStringLiteral("-o"), small});
+        const QStringList saved = QDir(small).entryList(QDir::Files);
+        ::umount(QFile::encodeName(small).constData());
+
+        QCOMPARE(tooBig.exitCode, 1);
+        QVERIFY2(tooBig.err.contains(QStringLiteral("nothing was saved")), qPrintable(tooBig.err));
+        QCOMPARE(fits.exitCode, 0);
+        QVERIFY(fits.err.contains(QStringLiteral("Saved: 1 files\nFailed: 0\nNo data: 0\nScan complete: 1 files found")));
+        QCOMPARE(saved, QStringList{QStringLiteral("recovered_jpeg_00000064.jpg")});
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_image;
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,305 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "carving/savecarved.h"
+
+namespace {
+
+CarvedFile hit(const QString &type, const QString &extension, quint64 offset, std::optional<QByteArray> bytes,
+               const QString &sourcePath = QStringLiteral("disk.img"))
+{
+    CarvedFile file;
+    file.signatureType = type;
+    file.fileExtension = extension;
+    file.offset = offset;
+    file.sourcePath = sourcePath;
+    if (bytes) {
+        file.data = CarvedData::fromBytes(*bytes);
+        file.estimatedSize = bytes->size();
+    }
+    return file;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Counts prepare calls and can run something just before handing out bytes.
+class WatchedSource : public ByteSource
+{
+public:
+    explicit WatchedSource(QByteArray bytes)
+        : m_bytes(std::move(bytes))
+    {
+    }
+    bool prepare(const QList<Range> &ranges, QString *) override
+    {
+        preparedRanges.append(ranges);
+        return prepareSucceeds;
+    }
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *) const override
+    {
+        if (beforeRead)
+            beforeRead();
+        *out = m_bytes.mid(qsizetype(offset), qsizetype(length));
+        return true;
+    }
+
+    QList<QList<Range>> preparedRanges;
+    bool prepareSucceeds = true;
+    std::function<void()> beforeRead;
+
+private:
+    QByteArray m_bytes;
+};
+
+CarvedFile hitOn(const std::shared_ptr<WatchedSource> &source, quint64 offset, qint64 length)
+{
+    CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), offset, std::nullopt);
+    file.data = CarvedData{source, offset, length, {}};
+    file.estimatedSize = length;
+    return file;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(SaveCounts)
+
+class TestSave : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_out = m_dir.path() + QStringLiteral("/out-") + QString::number(++m_run);
+        QVERIFY(QDir().mkpath(m_out));
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QList<CarvedFile>>("hits");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QStringList>("expected");
+        const QByteArray bytes("0123456789abcdef");
+        const auto jpeg = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0xA000, bytes);
+        QTest::addRow("same offset three times")
+            << QList<CarvedFile>{jpeg, jpeg, jpeg} << QStringList()
+            << QStringList{QStringLiteral("recovered_jpeg_0000A000.jpg"), QStringLiteral("recovered_jpeg_0000A000 (1).jpg"),
+                           QStringLiteral("recovered_jpeg_0000A000 (2).jpg")};
+        QTest::addRow("nine hex digits kept")
+            << QList<CarvedFile>{hit(QStringLiteral("X"), QStringLiteral("bin"), 4886718345ULL, bytes)} << QStringList()
+            << QStringList{QStringLiteral("recovered_x_123456789.bin")};
+        QTest::addRow("name taken beforehand")
+            << QList<CarvedFile>{hit(QStringLiteral("PNG"), QStringLiteral("png"), 4096, bytes)}
+            << QStringList{QStringLiteral("recovered_png_00001000.png")}
+            << QStringList{QStringLiteral("recovered_png_00001000 (1).png")};
+        QTest::addRow("a folder in the way counts as taken")
+            << QList<CarvedFile>{hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, bytes)}
+            << QStringList{QStringLiteral("recovered_png_00000000.png/")}
+            << QStringList{QStringLiteral("recovered_png_00000000 (1).png")};
+    }
+    void names()
+    {
+        QFETCH(QList<CarvedFile>, hits);
+        QFETCH(QStringList, existing);
+        QFETCH(QStringList, expected);
+        for (const QString &name : existing) {
+            if (name.endsWith(QLatin1Char('/')))
+                QVERIFY(QDir(m_out).mkdir(name.chopped(1)));
+            else
+                QVERIFY(writeFile(m_out + QLatin1Char('/') + name, "old"));
+        }
+        QStringList saved;
+        for (const CarvedFile &file : hits) {
+            const SaveResult result = saveCarvedFile(file, m_out);
+            QVERIFY2(result, qPrintable(result.error ? result.error->description : QString()));
+            saved.append(QFileInfo(result.savedPath).fileName());
+            QCOMPARE(readAll(result.savedPath), QByteArray("0123456789abcdef"));
+        }
+        QCOMPARE(saved, expected);
+        for (const QString &name : existing) {
+            if (!name.endsWith(QLatin1Char('/')))
+                QCOMPARE(readAll(m_out + QLatin1Char('/') + name), QByteArray("old"));
+        }
+    }
+
+    void wholeFilesAreCopiedUnderTheirOwnName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addRow("with extension") << QStringLiteral("photo.png")
+                                        << QStringList{QStringLiteral("photo.png"), QStringLiteral("photo (1).png")};
+        QTest::addRow("without extension") << QStringLiteral("Makefile")
+                                           << QStringList{QStringLiteral("Makefile"), QStringLiteral("Makefile (1)")};
+        QTest::addRow("hidden name") << QStringLiteral(".profile")
+                                     << QStringList{QStringLiteral(".profile"), QStringLiteral(".profile (1)")};
+    }
+    void wholeFilesAreCopiedUnderTheirOwnName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, expected);
+        const QString source = m_dir.path() + QStringLiteral("/src-") + QString::number(qHash(name)) + QLatin1Char('/') + name;
+        QVERIFY(QDir().mkpath(QFileInfo(source).path()));
+        QVERIFY(writeFile(source, "whole file"));
+        const CarvedFile file = hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, std::nullopt, source);
+        for (const QString &want : expected) {
+            const SaveResult result = saveCarvedFile(file, m_out);
+            QVERIFY(result);
+            QCOMPARE(QFileInfo(result.savedPath).fileName(), want);
+            QCOMPARE(readAll(result.savedPath), QByteArray("whole file"));
+        }
+    }
+
+    void foldersAreCopiedAsTrees()
+    {
+        const QString tree = m_dir.path() + QStringLiteral("/Album");
+        QVERIFY(QDir().mkpath(tree + QStringLiteral("/inner")));
+        QVERIFY(writeFile(tree + QStringLiteral("/a.jpg"), "A"));
+        QVERIFY(writeFile(tree + QStringLiteral("/inner/.b"), "B"));
+        QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), tree + QStringLiteral("/link")));
+        const CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, std::nullopt, tree);
+        QVERIFY(saveCarvedFile(file, m_out));
+        const SaveResult second = saveCarvedFile(file, m_out);
+        QVERIFY(second);
+        QCOMPARE(second.savedPath, m_out + QStringLiteral("/Album (1)"));
+        QCOMPARE(readAll(second.savedPath + QStringLiteral("/a.jpg")), QByteArray("A"));
+        QCOMPARE(readAll(second.savedPath + QStringLiteral("/inner/.b")), QByteArray("B"));
+        QCOMPARE(QFileInfo(second.savedPath + QStringLiteral("/link")).symLinkTarget(), QStringLiteral("/etc/passwd"));
+    }
+
+    void bytesWinOverAnExistingSource()
+    {
+        const QString source = m_dir.path() + QStringLiteral("/image.dd");
+        QVERIFY(writeFile(source, "the whole image"));
+        const CarvedFile file = hit(QStringLiteral("GIF"), QStringLiteral("gif"), 7, QByteArray("GIF89a-bytes"), source);
+        const SaveResult result = saveCarvedFile(file, m_out);
+        QVERIFY(result);
+        QCOMPARE(QFileInfo(result.savedPath).fileName(), QStringLiteral("image.dd"));
+        QCOMPARE(readAll(result.savedPath), QByteArray("GIF89a-bytes"));
+    }
+
+    // A carved hit names its image or volume, not a path; a file of that name
+    // in the working folder must not lend the hit its name.
+    void aSourceNameIsNotResolvedAgainstTheWorkingFolder()
+    {
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(writeFile(QStringLiteral("disk.img"), "image"));
+        const SaveResult result =
+            saveCarvedFile(hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 16, QByteArray("jpeg bytes!!")), m_out);
+        QDir::setCurrent(previous);
+        QVERIFY(result);
+        QCOMPARE(QFileInfo(result.savedPath).fileName(), QStringLiteral("recovered_jpeg_00000010.jpg"));
+    }
+
+    void nothingToSave()
+    {
+        const CarvedFile gone = hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, std::nullopt,
+                                    m_dir.path() + QStringLiteral("/removed-after-scan.png"));
+        const SaveResult result = saveCarvedFile(gone, m_out);
+        QVERIFY(!result);
+        QCOMPARE(result.error->domain, QStringLiteral("FileCarvingService"));
+        QCOMPARE(result.error->code, 1);
+        QCOMPARE(result.error->description, QStringLiteral("Cannot recover: no data and source file not accessible."));
+        QVERIFY(QDir(m_out).isEmpty());
+    }
+
+    void counts_data()
+    {
+        QTest::addColumn<bool>("folderIsAFile");
+        QTest::addColumn<SaveCounts>("expected");
+        QTest::addRow("writable folder") << false << SaveCounts{2, 0, 1};
+        QTest::addRow("unwritable destination") << true << SaveCounts{0, 2, 1};
+    }
+    void counts()
+    {
+        QFETCH(bool, folderIsAFile);
+        QFETCH(SaveCounts, expected);
+        const QString existing = m_dir.path() + QStringLiteral("/exists.txt");
+        QVERIFY(writeFile(existing, "x"));
+        QString folder = m_out;
+        if (folderIsAFile) {
+            folder = m_out + QStringLiteral("/plain-file");
+            QVERIFY(writeFile(folder, "not a folder"));
+        }
+        const QList<CarvedFile> hits = {
+            hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 1, QByteArray("jpeg-bytes-123")),
+            hit(QStringLiteral("TXT"), QStringLiteral("txt"), 0, std::nullopt, existing),
+            hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, std::nullopt, m_dir.path() + QStringLiteral("/gone.png")),
+        };
+        QCOMPARE(saveCarvedFiles(hits, folder), expected);
+        QCOMPARE(saveCarvedFiles({}, folder), (SaveCounts{0, 0, 0}));
+    }
+
+    void eachSourceIsPreparedOnceWithAllItsRanges()
+    {
+        auto first = std::make_shared<WatchedSource>(QByteArray(4096, 'a'));
+        auto second = std::make_shared<WatchedSource>(QByteArray(4096, 'b'));
+        const QList<CarvedFile> hits = {hitOn(first, 0, 100), hitOn(second, 10, 20), hitOn(first, 200, 300),
+                                        hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, std::nullopt)};
+        QCOMPARE(saveCarvedFiles(hits, m_out), (SaveCounts{3, 0, 1}));
+        QCOMPARE(first->preparedRanges.size(), 1);
+        QCOMPARE(first->preparedRanges.first().size(), 2);
+        QCOMPARE(first->preparedRanges.first().at(1).offset, quint64(200));
+        QCOMPARE(first->preparedRanges.first().at(1).length, qint64(300));
+        QCOMPARE(second->preparedRanges.size(), 1);
+
+        auto refusing = std::make_shared<WatchedSource>(QByteArray(100, 'c'));
+        refusing->prepareSucceeds = false;
+        QCOMPARE(saveCarvedFiles({hitOn(refusing, 0, 50)}, m_out), (SaveCounts{0, 1, 0}));
+        QVERIFY(!saveCarvedFile(hitOn(refusing, 0, 50), m_out));
+    }
+
+    // Another process creating the chosen name just before the write must
+    // neither be overwritten nor make the save fail.
+    void aNameTakenMeanwhileIsNeverOverwritten()
+    {
+        auto source = std::make_shared<WatchedSource>(QByteArray(64, 'n'));
+        const QString contested = m_out + QStringLiteral("/recovered_jpeg_00000000.jpg");
+        source->beforeRead = [contested] { writeFile(contested, "theirs"); };
+        const SaveResult result = saveCarvedFile(hitOn(source, 0, 64), m_out);
+        QVERIFY(result);
+        QCOMPARE(result.savedPath, m_out + QStringLiteral("/recovered_jpeg_00000000 (1).jpg"));
+        QCOMPARE(readAll(contested), QByteArray("theirs"));
+        QCOMPARE(readAll(result.savedPath), QByteArray(64, 'n'));
+    }
+
+    void aFailedWriteLeavesNothingBehind()
+    {
+        const QString small = m_dir.path() + QStringLiteral("/small");
+        QVERIFY(QDir().mkpath(small));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small tmpfs here");
+        const SaveResult result =
+            saveCarvedFile(hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, QByteArray(1 << 20, 'z')), small);
+        const bool empty = QDir(small).isEmpty();
+        ::umount(QFile::encodeName(small).constData());
+        QVERIFY(!result);
+        QCOMPARE(result.error->code, ENOSPC);
+        QVERIFY(empty);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_out;
+    int m_run = 0;
+};
+
+QTEST_GUILESS_MAIN(TestSave)
+#include "tst_save.moc"

@@ -1,0 +1,389 @@
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+#include "carving/filecarvingservice.h"
+#include "model/bytecount.h"
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+QByteArray jpegBytes(int bodySize)
+{
+    return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodySize, 'j') + QByteArray::fromHex("FFD9");
+}
+
+QString writeImage(const QString &path, qint64 size, const QList<QPair<qint64, QByteArray>> &plants)
+{
+    QByteArray bytes(size, 'U');
+    for (const auto &[at, content] : plants)
+        bytes.replace(at, content.size(), content);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
+        return {};
+    return path;
+}
+
+CarvedFile sampleHit(quint64 offset)
+{
+    CarvedFile file;
+    file.signatureType = QStringLiteral("JPEG");
+    file.fileExtension = QStringLiteral("jpg");
+    file.offset = offset;
+    file.estimatedSize = 4096;
+    file.health = CarvedFileHealth::good;
+    file.sourcePath = QStringLiteral("disk.img");
+    file.data = CarvedData::fromBytes(QByteArray("\xFF\xD8\xFF\xE0 sample"));
+    return file;
+}
+
+const QRegularExpression summaryPattern(QStringLiteral("^Scan complete: (\\d+) files found • (.+) scanned • (\\d+\\.\\d)s$"));
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(m_dir.isValid());
+    }
+
+    void completionText_data()
+    {
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("rounded to one decimal") << qsizetype(3) << quint64(2097152) << 1.26
+                                                << QStringLiteral("Scan complete: 3 files found • 2.1 MB scanned • 1.3s");
+        QTest::addRow("nothing, no start time") << qsizetype(0) << quint64(0) << 0.0
+                                                << QStringLiteral("Scan complete: 0 files found • Zero KB scanned • 0.0s");
+    }
+    void completionText()
+    {
+        QFETCH(qsizetype, count);
+        QFETCH(quint64, bytes);
+        QFETCH(double, seconds);
+        QFETCH(QString, expected);
+        QCOMPARE(FileCarvingService::completionText(count, bytes, seconds), expected);
+    }
+
+    void diskImageScanPublishesItsProgress()
+    {
+        const QString path = writeImage(m_dir.path() + QStringLiteral("/card.img"), 2 * MiB - 100,
+                                        {{4096, jpegBytes(1000)}, {MiB + 7, jpegBytes(2000)}});
+        FileCarvingService service;
+        QStringList statuses;
+        connect(&service, &FileCarvingService::statusMessageChanged, &service,
+                [&] { statuses.append(service.statusMessage()); });
+        QSignalSpy scanning(&service, &FileCarvingService::isScanningChanged);
+        QSignalSpy inserted(service.carvedFiles(), &QAbstractItemModel::rowsInserted);
+
+        service.scanDiskImage(QUrl::fromLocalFile(path), std::nullopt);
+        QVERIFY(service.isScanning()); // set before the call returns
+        QCOMPARE(service.statusMessage(), QStringLiteral("Initializing scan..."));
+        QVERIFY(service.scanStartTime().isValid());
+        QTRY_VERIFY(!service.isScanning());
+
+        QCOMPARE(scanning.size(), 2);
+        QCOMPARE(service.carvedFiles()->rowCount(), 2);
+        QCOMPARE(inserted.size(), 2); // one insertion per step with hits
+        QCOMPARE(service.carvedFiles()->at(1).offset, quint64(MiB + 7));
+        QCOMPARE(service.carvedFiles()->at(1).sourcePath, QStringLiteral("card.img"));
+        QCOMPARE(service.bytesScanned(), quint64(2 * MiB));
+        QCOMPARE(service.scanProgress(), 1.0);
+        QVERIFY(!service.hasError());
+        QVERIFY(service.errorMessage().isNull());
+
+        QCOMPARE(statuses.value(0), QStringLiteral("Initializing scan..."));
+        QCOMPARE(statuses.value(1), QStringLiteral("Scanning card.img..."));
+        QCOMPARE(statuses.value(2), QStringLiteral("Scanning card.img: ") + formatByteCount(MiB) + QStringLiteral(" / ")
+                                        + formatByteCount(2 * MiB - 100) + QStringLiteral(" — 1 files found"));
+        const QRegularExpressionMatch summary = summaryPattern.match(statuses.constLast());
+        QVERIFY2(summary.hasMatch(), qPrintable(statuses.constLast()));
+        QCOMPARE(summary.captured(1), QStringLiteral("2"));
+        QCOMPARE(summary.captured(2), formatByteCount(2 * MiB));
+    }
+
+    void aMissingImageEndsWithTheErrorAndTheSummary()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/nope.dmg");
+        FileCarvingService service;
+        service.setExistingFileCount(5);
+        service.scanDiskImage(QUrl::fromLocalFile(path), std::nullopt);
+        QTRY_VERIFY(!service.isScanning());
+        QVERIFY(service.errorMessage().startsWith(QStringLiteral("Cannot open ") + path
+                                                  + QStringLiteral(": No such file or directory\n\n")));
+        QVERIFY(summaryPattern.match(service.statusMessage()).hasMatch());
+        QCOMPARE(service.existingFileCount(), 5); // a scan start leaves it alone
+
+        // The next scan start clears the error; New Scan clears the rest.
+        const QString good = writeImage(m_dir.path() + QStringLiteral("/ok.img"), 4096, {{0, jpegBytes(100)}});
+        service.scanDiskImage(QUrl::fromLocalFile(good), std::nullopt);
+        QVERIFY(!service.hasError());
+        QTRY_VERIFY(!service.isScanning());
+        QCOMPARE(service.carvedFiles()->rowCount(), 1);
+        service.newScan();
+        QCOMPARE(service.carvedFiles()->rowCount(), 0);
+        QCOMPARE(service.scanProgress(), 0.0);
+        QCOMPARE(service.statusMessage(), QString());
+        QVERIFY(service.errorMessage().isNull());
+    }
+
+    void volumeScanDispatch_data()
+    {
+        QTest::addColumn<bool>("rawDeviceMissing");
+        QTest::addColumn<bool>("withElevatedScan");
+        QTest::addColumn<QString>("expectedStatus");
+        QTest::addColumn<bool>("elevatedRan");
+        QTest::addColumn<int>("hits");
+        QTest::addRow("empty raw device: the block device is read")
+            << false << true << QStringLiteral("Scanning device %1 for file signatures...") << false << 1;
+        QTest::addRow("failed probe: administrator scan")
+            << true << true << QStringLiteral("Requesting administrator privileges...") << true << 0;
+        QTest::addRow("failed probe without an administrator scan: the open error")
+            << true << false << QStringLiteral("Scanning device %1 for file signatures...") << false << 0;
+    }
+    void volumeScanDispatch()
+    {
+        QFETCH(bool, rawDeviceMissing);
+        QFETCH(bool, withElevatedScan);
+        QFETCH(QString, expectedStatus);
+        QFETCH(bool, elevatedRan);
+        QFETCH(int, hits);
+        VolumeInfo volume;
+        volume.name = QStringLiteral("USB STICK");
+        volume.device = writeImage(m_dir.path() + QStringLiteral("/vol.img"), 8192, {{100, jpegBytes(500)}});
+        volume.rawDevice = rawDeviceMissing ? m_dir.path() + QStringLiteral("/no-such-raw") : QString();
+        const QString devicePath = rawDeviceMissing ? volume.rawDevice : volume.device;
+        volume.totalSize = 8192;
+
+        FileCarvingService service;
+        QStringList statuses;
+        connect(&service, &FileCarvingService::statusMessageChanged, &service,
+                [&] { statuses.append(service.statusMessage()); });
+        QString elevatedPath;
+        if (withElevatedScan) {
+            service.setElevatedScan([&elevatedPath](ScanContext &, const QString &path, const QList<FileSignature> &,
+                                                    const VolumeInfo &) { elevatedPath = path; });
+        }
+        service.scanVolume(volume, std::nullopt);
+        QTRY_VERIFY(!service.isScanning());
+
+        QVERIFY(statuses.contains(QString(expectedStatus).replace(QStringLiteral("%1"), devicePath)));
+        QCOMPARE(elevatedPath, elevatedRan ? devicePath : QString());
+        QCOMPARE(service.carvedFiles()->rowCount(), hits);
+        if (hits)
+            QCOMPARE(service.carvedFiles()->at(0).sourcePath, volume.name);
+        QCOMPARE(service.hasError(), rawDeviceMissing && !withElevatedScan);
+        QVERIFY(summaryPattern.match(service.statusMessage()).hasMatch());
+    }
+
+    void volumeScanFallsBackAndMatches()
+    {
+        VolumeInfo volume;
+        volume.name = QStringLiteral("Encrypted");
+        volume.mountPoint = QStringLiteral("/mnt/encrypted");
+        volume.rawDevice = m_dir.path() + QStringLiteral("/missing-device");
+
+        FileCarvingService service;
+        QStringList statuses;
+        connect(&service, &FileCarvingService::statusMessageChanged, &service,
+                [&] { statuses.append(service.statusMessage()); });
+        QString directoryRoot;
+        QString matchingRoot;
+        bool errorClearedBeforeDirectoryScan = false;
+        service.setDirectoryScan([&](ScanContext &context, const QString &folder, const QList<FileSignature> &) {
+            directoryRoot = folder;
+            context.runOnService([&](FileCarvingService &s) { errorClearedBeforeDirectoryScan = !s.hasError(); });
+            CarvedFile whole = sampleHit(0);
+            whole.data.reset();
+            context.postCarvedFiles({whole});
+        });
+        service.setExistingFileMatching([&](ScanContext &, const QString &root, const QList<FileSignature> &) {
+            matchingRoot = root;
+        });
+        service.scanVolume(volume, QList<FileSignature>());
+        QTRY_VERIFY(!service.isScanning());
+
+        QVERIFY(statuses.contains(QStringLiteral("Raw scan found no files (drive may be encrypted). Scanning directory...")));
+        QVERIFY(errorClearedBeforeDirectoryScan);
+        QCOMPARE(directoryRoot, volume.mountPoint);
+        QCOMPARE(matchingRoot, volume.mountPoint);
+        QCOMPARE(service.carvedFiles()->rowCount(), 1);
+    }
+
+    void diskImageScanNeitherFallsBackNorMatches()
+    {
+        const QString path = writeImage(m_dir.path() + QStringLiteral("/plain.img"), 4096, {{10, jpegBytes(100)}});
+        FileCarvingService service;
+        bool called = false;
+        service.setDirectoryScan([&](ScanContext &, const QString &, const QList<FileSignature> &) { called = true; });
+        service.setExistingFileMatching([&](ScanContext &, const QString &, const QList<FileSignature> &) { called = true; });
+        service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>()); // an empty list stays empty
+        QTRY_VERIFY(!service.isScanning());
+        QVERIFY(!called);
+        QCOMPARE(service.carvedFiles()->rowCount(), 0);
+    }
+
+    void stopEndsWithTheSummary()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/zero")))
+            QSKIP("no /dev/zero");
+        VolumeInfo endless;
+        endless.name = QStringLiteral("zero");
+        endless.device = QStringLiteral("/dev/zero");
+        FileCarvingService service;
+        service.scanVolume(endless, QList<FileSignature>{defaultSignatures().first()});
+        QTRY_VERIFY(service.bytesScanned() >= quint64(2 * MiB));
+        service.cancelScan();
+        QTRY_VERIFY(!service.isScanning());
+        QVERIFY(summaryPattern.match(service.statusMessage()).hasMatch());
+        QCOMPARE(service.scanProgress(), 1.0);
+    }
+
+    void destroyingTheServiceMidScanIsSafe()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/zero")))
+            QSKIP("no /dev/zero");
+        VolumeInfo endless;
+        endless.device = QStringLiteral("/dev/zero");
+        auto *service = new FileCarvingService;
+        QSignalSpy progress(service, &FileCarvingService::bytesScannedChanged);
+        service->scanVolume(endless, QList<FileSignature>{defaultSignatures().first()});
+        QVERIFY(progress.wait());
+        delete service; // returns at once; the worker sees the cancel flag
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
+        QCoreApplication::processEvents(); // posted changes find the service gone
+    }
+
+    void refreshVolumesPublishesOnlyTheList()
+    {
+        FileCarvingService service;
+        VolumeInfo a;
+        a.name = QStringLiteral("Data");
+        a.device = QStringLiteral("/dev/sdb1");
+        a.totalSize = 1000;
+        a.isExternal = true;
+        service.setVolumeDiscovery([a] { return QList<VolumeInfo>{a, VolumeInfo{}}; });
+        QSignalSpy volumes(&service, &FileCarvingService::volumesChanged);
+        QSignalSpy status(&service, &FileCarvingService::statusMessageChanged);
+        service.refreshVolumes();
+        QVERIFY(volumes.wait());
+        QCOMPARE(service.volumes().size(), 2);
+        const QVariantMap first = service.volumeMaps().first().toMap();
+        QCOMPARE(first.value(QStringLiteral("name")).toString(), QStringLiteral("Data"));
+        QCOMPARE(first.value(QStringLiteral("isExternal")).toBool(), true);
+        QCOMPARE(FileCarvingService::volumeFromMap(first).id, a.id);
+        QCOMPARE(status.size(), 0);
+        QVERIFY(!service.isScanning());
+    }
+
+    void saveFromTheScreen()
+    {
+        const QString path = writeImage(m_dir.path() + QStringLiteral("/save.img"), 8192,
+                                        {{100, jpegBytes(500)}, {3000, jpegBytes(700)}});
+        FileCarvingService service;
+        service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>{defaultSignatures().first()});
+        QTRY_VERIFY(!service.isScanning());
+        QCOMPARE(service.carvedFiles()->rowCount(), 2);
+        CarvedFile gone = sampleHit(0);
+        gone.data.reset();
+        gone.sourcePath = m_dir.path() + QStringLiteral("/deleted-meanwhile.jpg");
+        service.carvedFiles()->append({gone});
+
+        const QString all = m_dir.path() + QStringLiteral("/all");
+        const QString some = m_dir.path() + QStringLiteral("/some");
+        QVERIFY(QDir().mkpath(all) && QDir().mkpath(some));
+        const QVariantMap everything = service.saveAll(QUrl::fromLocalFile(all));
+        QCOMPARE(everything, (QVariantMap{{QStringLiteral("saved"), 2}, {QStringLiteral("failed"), 0},
+                                          {QStringLiteral("noData"), 1}}));
+        const QString firstId = service.carvedFiles()->index(0).data(int(CarvedFileModel::Role::id)).toString();
+        const QString goneId = gone.id.toString(QUuid::WithoutBraces);
+        const QVariantMap chosen = service.saveSelected({firstId, goneId}, QUrl::fromLocalFile(some));
+        QCOMPARE(chosen, (QVariantMap{{QStringLiteral("saved"), 1}, {QStringLiteral("failed"), 1},
+                                      {QStringLiteral("noData"), 0}}));
+        QCOMPARE(QDir(some).entryList(QDir::Files), QStringList{QStringLiteral("recovered_jpeg_00000064.jpg")});
+    }
+
+    void signaturesNamedKeepsCatalogueOrder()
+    {
+        const QList<FileSignature> chosen =
+            FileCarvingService::signaturesNamed({QStringLiteral("WAV"), QStringLiteral("JPEG"), QStringLiteral("nope")});
+        QCOMPARE(chosen.size(), 2);
+        QCOMPARE(chosen.at(0).typeName, QStringLiteral("JPEG"));
+        QCOMPARE(chosen.at(1).typeName, QStringLiteral("WAV"));
+    }
+
+    void modelRoles()
+    {
+        CarvedFileModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.append({sampleHit(0x1000), sampleHit(0x2000)});
+        model.append({sampleHit(0x3000)});
+        QCOMPARE(model.rowCount(), 3);
+        const QModelIndex first = model.index(0);
+        using R = CarvedFileModel::Role;
+        QCOMPARE(first.data(int(R::offsetText)).toString(), QStringLiteral("0x000000001000"));
+        QCOMPARE(first.data(int(R::healthText)).toString(), QStringLiteral("Good"));
+        QCOMPARE(first.data(int(R::healthColor)).toString(), QStringLiteral("neonGreen"));
+        QCOMPARE(first.data(int(R::recoveryStatusText)).toString(), QStringLiteral("Unknown"));
+        QCOMPARE(first.data(int(R::recoveryStatusColor)).toString(), QStringLiteral("neonOrange"));
+        QCOMPARE(first.data(int(R::canRecover)).toBool(), true);
+        QCOMPARE(first.data(int(R::suggestedFileName)).toString(), QStringLiteral("recovered_jpeg_00001000.jpg"));
+        QCOMPARE(first.data(int(R::sizeText)).toString(), QStringLiteral("4 KB"));
+
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setRecoveryStatus(2, RecoveryStatus::existing, QStringLiteral("/home/u/a.jpg"));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), 2);
+        QCOMPARE(model.index(2).data(int(R::recoveryStatusText)).toString(), QStringLiteral("Existing"));
+        QCOMPARE(model.index(2).data(int(R::matchedExistingPath)).toString(), QStringLiteral("/home/u/a.jpg"));
+        model.reset();
+        QCOMPARE(model.rowCount(), 0);
+        for (const QByteArray &name : model.roleNames())
+            QVERIFY(!name.isEmpty());
+        QCOMPARE(model.roleNames().size(), 20);
+    }
+
+    void aMillionRows()
+    {
+        CarvedFileModel model;
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        const CarvedFile pattern = sampleHit(0);
+        for (int batch = 0; batch < 1000; ++batch) {
+            QList<CarvedFile> rows;
+            rows.reserve(1000);
+            for (int i = 0; i < 1000; ++i) {
+                CarvedFile row = pattern;
+                row.id = QUuid::createUuid();
+                row.offset = quint64(batch) * 1000 + quint64(i);
+                rows.append(std::move(row));
+            }
+            model.append(std::move(rows));
+        }
+        QCOMPARE(model.rowCount(), 1'000'000);
+        QCOMPARE(inserted.size(), 1000);
+        QCOMPARE(inserted.last().at(1).toInt(), 999'000);
+        QCOMPARE(inserted.last().at(2).toInt(), 999'999);
+        QCOMPARE(model.index(999'999).data(int(CarvedFileModel::Role::offset)).toULongLong(), 999'999ULL);
+        QCOMPARE(model.index(500'000).data(int(CarvedFileModel::Role::offsetText)).toString(),
+                 QStringLiteral("0x00000007A120"));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"
