@@ -1,5 +1,7 @@
 #include "directscan.h"
 
+#include "system/platform.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -38,6 +40,15 @@ ScanTexts::ScanTexts()
     , otherAdvice(QStringLiteral(
           "\n\n💡 Try using \"Directory Scan\" mode instead, which does not require raw device access."))
 {
+}
+
+ScanTexts ScanTexts::forCurrentPlatform()
+{
+    ScanTexts texts;
+    const PlatformTexts &platform = currentPlatform().texts();
+    texts.rawAccessPrivileges = platform.rawAccessPrivileges;
+    texts.deviceBusyTemplate = platform.deviceBusyTemplate;
+    return texts;
 }
 
 namespace DirectScan {

@@ -39,6 +39,8 @@ struct ScanTexts {
     QString otherAdvice;
 
     ScanTexts();
+    // The texts as the running system's backend words them.
+    static ScanTexts forCurrentPlatform();
 };
 
 namespace DirectScan {

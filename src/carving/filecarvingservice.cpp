@@ -1,5 +1,8 @@
 #include "filecarvingservice.h"
 
+#include "carving/elevatedscan.h"
+#include "system/platform.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -106,6 +109,17 @@ FileCarvingService::FileCarvingService(QObject *parent)
     : QObject(parent)
     , m_model(new CarvedFileModel(this))
 {
+    // Out of the box the service works on the running system: the volume
+    // list, the administrator scan of a device it can't open and the texts
+    // that name the system's facilities come from the platform backend.
+    // Tests and tools replace any of them through the setters.
+    m_texts = ScanTexts::forCurrentPlatform();
+    m_volumeDiscovery = [] { return discoverVolumes(); };
+    m_elevatedScan = [](ScanContext &context, const QString &devicePath, const QList<FileSignature> &signatures,
+                        const VolumeInfo &volume) {
+        scanDeviceElevated(devicePath, signatures, volume.name, volume.totalSize, context,
+                           [] { return makeCurrentPlatformAdministrator(); });
+    };
 }
 
 FileCarvingService::~FileCarvingService()

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "carving/directscan.h"
+#include "system/platform.h"
 #include "carving/filecarvingservice.h"
 #include "carving/savecarved.h"
 #include "model/bytecount.h"
@@ -243,7 +244,10 @@ int main(int argc, char *argv[])
         QStringLiteral("list"),
         QStringLiteral("Print each hit on stdout: offset, type, extension, size, health (tab-separated)."));
     const QCommandLineOption listTypesOption(QStringLiteral("list-types"), QStringLiteral("Print the file types and exit."));
-    parser.addOptions({outputOption, typesOption, listOption, listTypesOption});
+    const QCommandLineOption listVolumesOption(
+        QStringLiteral("list-volumes"),
+        QStringLiteral("Print the mounted volumes (name, mount point, device, file system, space, flags; tab-separated) and exit."));
+    parser.addOptions({outputOption, typesOption, listOption, listTypesOption, listVolumesOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return complain(parser.errorText() + QStringLiteral(" (see --help)"), usage);
@@ -253,6 +257,13 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(listTypesOption)) {
         listTypes();
+        return ok;
+    }
+    if (parser.isSet(listVolumesOption)) {
+        const QList<VolumeInfo> volumes = discoverVolumes();
+        if (volumes.isEmpty())
+            return complain(QStringLiteral("no mounted volume found"), failure);
+        printTo(stdout, formatVolumeList(volumes));
         return ok;
     }
 
@@ -296,7 +307,7 @@ int main(int argc, char *argv[])
 
     std::signal(SIGINT, onInterrupt);
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
-    scanRawFile(source, signatures, QFileInfo(source).fileName(), sink);
+    scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::forCurrentPlatform());
     sink.finish();
     const QString summary = FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds());
 

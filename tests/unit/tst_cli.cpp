@@ -7,6 +7,7 @@
 
 #include <sys/mount.h>
 
+
 namespace {
 
 const QString carveTool = QStringLiteral(QUORVEL_BINARY_DIR "/src/cli/quorvel-carve");
@@ -107,6 +108,29 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 20);
         QCOMPARE(lines.first(), QStringLiteral("JPEG\tjpg\tImages"));
         QCOMPARE(lines.at(14), QStringLiteral("MP3 (ID3)\tmp3\tAudio"));
+    }
+
+    // A user picks a device from this list, so every line must carry the
+    // mount point and the device in their fields. Other tests mount loop
+    // images meanwhile, so the lines are checked one by one rather than
+    // against a list taken at another moment.
+    void listVolumesNamesMountPointAndDevice()
+    {
+        const Run run = carve({QStringLiteral("--list-volumes")});
+        if (run.exitCode == 1) {
+            QVERIFY(run.err.contains(QStringLiteral("no mounted volume")));
+            return;
+        }
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            QVERIFY2(fields.size() >= 5, qPrintable(line));
+            QVERIFY2(fields[1].startsWith(QLatin1Char('/')), qPrintable(line));
+            QVERIFY2(fields[2].startsWith(QStringLiteral("/dev/")) || fields[2] == QStringLiteral("unknown"), qPrintable(line));
+            QVERIFY2(fields[4].contains(QStringLiteral(" free / ")), qPrintable(line));
+        }
     }
 
     void listAndPlainProgress()

@@ -176,6 +176,8 @@ private Q_SLOTS:
         if (withElevatedScan) {
             service.setElevatedScan([&elevatedPath](ScanContext &, const QString &path, const QList<FileSignature> &,
                                                     const VolumeInfo &) { elevatedPath = path; });
+        } else {
+            service.setElevatedScan({});
         }
         service.scanVolume(volume, std::nullopt);
         QTRY_VERIFY(!service.isScanning());
