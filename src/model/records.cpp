@@ -1,6 +1,7 @@
 #include "records.h"
 
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 namespace {
@@ -30,6 +31,26 @@ QString mediumTimeFormat(const QLocale &locale)
     return format.trimmed();
 }
 } // namespace
+
+QUuid newRecordId()
+{
+    thread_local QRandomGenerator64 generator = [] {
+        quint32 seed[8];
+        QRandomGenerator::system()->fillRange(seed);
+        return QRandomGenerator64(seed, 8);
+    }();
+    quint64 high = generator.generate64();
+    quint64 low = generator.generate64();
+    // Version 4 (random) and the RFC 4122 variant, as createUuid() makes them.
+    high = (high & ~quint64(0xF000)) | quint64(0x4000);
+    low = (low & ~(quint64(0xC0) << 56)) | (quint64(0x80) << 56);
+    uchar bytes[16];
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = uchar(high >> (56 - 8 * i));
+        bytes[8 + i] = uchar(low >> (56 - 8 * i));
+    }
+    return QUuid::fromRfc4122(QByteArrayView(reinterpret_cast<const char *>(bytes), 16));
+}
 
 QString TrashItem::formattedDeletedDate() const
 {

@@ -2,6 +2,8 @@
 #include <tuple>
 #include <QTest>
 
+#include <thread>
+
 #include "model/bytecount.h"
 #include "model/filesignature.h"
 #include "model/records.h"
@@ -188,6 +190,27 @@ private Q_SLOTS:
         CarvedFile fresh;
         QVERIFY(!fresh.recovered);
         QVERIFY(!fresh.matchedExistingPath);
+    }
+
+    // Ids come from a per-thread generator; they must still be well-formed
+    // random UUIDs and never repeat, within a thread or across threads.
+    void recordIdsAreRandomUuids()
+    {
+        QSet<QUuid> seen;
+        const auto draw = [](QList<QUuid> *out) {
+            for (int i = 0; i < 20000; ++i)
+                out->append(newRecordId());
+        };
+        QList<QUuid> mine, theirs;
+        std::thread other(draw, &theirs);
+        draw(&mine);
+        other.join();
+        for (const QUuid &id : mine + theirs) {
+            QCOMPARE(id.version(), QUuid::Random);
+            QCOMPARE(id.variant(), QUuid::DCE);
+            seen.insert(id);
+        }
+        QCOMPARE(seen.size(), 40000);
     }
 
     void suggestedFileName_data()
