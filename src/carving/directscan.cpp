@@ -18,25 +18,11 @@
 #include "carving/carver.h"
 #include "model/bytecount.h"
 
+// The original wording names macOS facilities; the running system's backend
+// words them for itself (forCurrentPlatform).
 ScanTexts::ScanTexts()
-    : rawAccessPrivileges(QStringLiteral(
-          "\n\n⚠️ Raw device access requires elevated privileges:\n\n"
-          "1️⃣ Full Disk Access\n"
-          "   System Settings → Privacy & Security → Full Disk Access\n"
-          "   → Add this app\n\n"
-          "2️⃣ Root Privileges Required\n"
-          "   Raw disk nodes (/dev/rdisk*) require administrator (root) access.\n"
-          "   This is a macOS security restriction that apps cannot bypass.\n\n"
-          "3️⃣ Internal Drive + SIP\n"
-          "   Internal APFS drives are additionally protected by System Integrity Protection.\n\n"
-          "💡 Recommendation:\n"
-          "• Use \"Directory Scan\" mode for internal drives (no special permissions needed)\n"
-          "• External USB/SD drives may work with Full Disk Access alone\n"
-          "• For deep raw recovery, use \"diskutil\" or professional recovery tools run as root"))
-    , deviceBusyTemplate(QStringLiteral(
-          "Cannot open %1: Device busy\n\nThe volume may need to be unmounted first.\n"
-          "Try: diskutil unmount %1 in Terminal.\n\n"
-          "💡 Tip: Using \"Directory Scan\" mode does not require unmounting."))
+    : rawAccessPrivileges(PlatformTexts::macOS().rawAccessPrivileges)
+    , deviceBusyTemplate(PlatformTexts::macOS().deviceBusyTemplate)
     , otherAdvice(QStringLiteral(
           "\n\n💡 Try using \"Directory Scan\" mode instead, which does not require raw device access."))
 {

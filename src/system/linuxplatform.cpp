@@ -281,7 +281,7 @@ public:
         const auto location = [](const QString &root) {
             return TrashLocation{root, root + u"/files"_s, root + u"/info"_s};
         };
-        // freedesktop.org Trash specification: $top/.Trash/$uid only when
+        // freedesktop.org Trash standard: $top/.Trash/$uid only when
         // $top/.Trash is a real directory with the sticky bit, otherwise
         // another user could plant it.
         struct stat shared {};
