@@ -184,13 +184,23 @@ QByteArray helperScript(qint64 chunkLimit)
         + QByteArrayLiteral("\n"
                             "umask 022\n"
                             "exec 3<\"$OUTDIR\" || exit 1\n"
-                            "alive() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && [ ! -e \"$OUTDIR/stop\" ] && kill -0 \"$APP_PID\" 2>/dev/null; }\n"
-                            "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f \"$OUTDIR\"/chunk_*.bin; exit 0; }\n"
+                            "cd -P -- \"$OUTDIR\" || exit 1\n"
+                            "alive() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && [ ! -e stop ] && kill -0 \"$APP_PID\" 2>/dev/null; }\n"
+                            "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f chunk_*.bin; exit 0; }\n"
+                            "# Root only ever creates new files here: an entry planted in this folder\n"
+                            "# (a link to a system file or a device) makes the write fail.\n"
+                            "if dd --version >/dev/null 2>&1; then\n"
+                            "    copy() { dd if=\"$DEVICE\" bs=$BS count=1 skip=$1 of=\"$2\" conv=excl 2>/dev/null; }\n"
+                            "    note() { rm -f ready.txt && printf '%s\\n' \"$1\" | dd of=ready.txt conv=excl 2>/dev/null; }\n"
+                            "else\n"
+                            "    copy() { (set -C; dd if=\"$DEVICE\" bs=$BS count=1 skip=$1 2>/dev/null >\"$2\"); }\n"
+                            "    note() { rm -f ready.txt && (set -C; printf '%s\\n' \"$1\" >ready.txt); }\n"
+                            "fi\n"
                             "i=0\n"
                             "while [ $i -lt $MAX ]; do\n"
                             "    alive || quit\n"
-                            "    OUTFILE=\"$OUTDIR/chunk_$(printf '%06d' $i).bin\"\n"
-                            "    dd if=\"$DEVICE\" bs=$BS count=1 skip=$i of=\"$OUTFILE\" 2>/dev/null\n"
+                            "    OUTFILE=\"chunk_$(printf '%06d' $i).bin\"\n"
+                            "    copy $i \"$OUTFILE\"\n"
                             "    RC=$?\n"
                             "    if [ $RC -ne 0 ] || [ ! -s \"$OUTFILE\" ]; then\n"
                             "        rm -f \"$OUTFILE\"\n"
@@ -198,7 +208,7 @@ QByteArray helperScript(qint64 chunkLimit)
                             "    fi\n"
                             "    # Signal that chunk is ready\n"
                             "    alive || quit\n"
-                            "    echo \"$i\" > \"$OUTDIR/ready.txt\"\n"
+                            "    note \"$i\" || quit\n"
                             "    # Wait for app to process (max 30s, then continue anyway)\n"
                             "    WAITED=0\n"
                             "    while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do\n"
@@ -208,7 +218,7 @@ QByteArray helperScript(qint64 chunkLimit)
                             "    done\n"
                             "    i=$((i + 1))\n"
                             "done\n"
-                            "alive && echo \"DONE\" > \"$OUTDIR/ready.txt\"");
+                            "alive && note DONE");
 }
 
 } // namespace ElevatedScan
@@ -368,21 +378,33 @@ bool ElevatedByteSource::fetchLocked(const QSet<qint64> &chunks, QString *error)
 
     QList<qint64> sorted(chunks.begin(), chunks.end());
     std::sort(sorted.begin(), sorted.end());
-    // One root run for the whole batch, so that saving many hits asks for the
-    // password once. The copies are made private first (umask) and then handed
-    // to this user so that the program can read them.
-    QString command = QStringLiteral("umask 077");
-    QStringList names;
+    QStringList indexes;
     for (const qint64 index : sorted) {
-        const QString name = ElevatedScan::chunkFileName(index);
-        const QString target = m_folder + QLatin1Char('/') + name;
-        names << QLatin1Char('\'') + shellQuoted(target) + QLatin1Char('\'');
-        command += QStringLiteral(" && dd if='%1' of='%2' bs=%3 count=1 skip=%4 2>/dev/null")
-                       .arg(shellQuoted(m_devicePath), shellQuoted(target))
-                       .arg(ElevatedScan::chunkSize)
-                       .arg(index);
+        // A leftover of an earlier, failed fetch would make the exclusive
+        // creation below fail.
+        QFile::remove(m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index));
+        indexes << QString::number(index);
     }
-    command += QStringLiteral(" && chown %1 %2").arg(::getuid()).arg(names.join(QLatin1Char(' ')));
+    // One root run for the whole batch, so that saving many hits asks for the
+    // password once. Root works inside the folder it was given only when this
+    // user owns it, creates only new files there (never following an entry
+    // that something else planted) and hands them to this user; the copies
+    // are private until then (umask).
+    const QString uid = QString::number(::getuid());
+    QString command = QStringLiteral(
+        "umask 077 && cd -P -- '%1' && [ \"$(ls -ldn . | awk '{print $3}')\" = %2 ] || exit 1\n"
+        "if dd --version >/dev/null 2>&1; then\n"
+        "    copy() { dd if='%3' bs=%4 count=1 skip=$1 of=\"$2\" conv=excl 2>/dev/null; }\n"
+        "else\n"
+        "    copy() { (set -C; dd if='%3' bs=%4 count=1 skip=$1 2>/dev/null >\"$2\"); }\n"
+        "fi\n"
+        "for i in %5; do\n"
+        "    n=chunk_$(printf '%06d' $i).bin\n"
+        "    copy $i \"$n\" && chown -h %2 \"$n\" || exit 1\n"
+        "done")
+        // One arg() call, so that a "%" in a path is never taken for a placeholder.
+        .arg(shellQuoted(m_folder), uid, shellQuoted(m_devicePath), QString::number(ElevatedScan::chunkSize),
+             indexes.join(QLatin1Char(' ')));
 
     const ToolResult result = launcher->runShell(command, StreamMode::combined);
     if (!result.launched)

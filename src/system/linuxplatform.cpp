@@ -58,9 +58,20 @@ std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetac
                                                                                     const QStringList &arguments,
                                                                                     QString *error)
 {
+    // The script lies in a folder this user's processes can write to, and the
+    // password dialog may stay open for minutes: root must not run whatever
+    // the file holds by then. It is read once, now, and handed to bash as
+    // its command text; the helper sees the same positional arguments.
+    QFile script(scriptPath);
+    if (!script.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = script.errorString();
+        return nullptr;
+    }
+    const QStringList bashArguments = QStringList{u"-c"_s, QString::fromUtf8(script.readAll()), u"quorvel-helper"_s} + arguments;
     if (m_config.runningAsRoot)
-        return startDetachedProcess(m_config.bash, QStringList{scriptPath} + arguments, error);
-    return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash, scriptPath} + arguments, error);
+        return startDetachedProcess(m_config.bash, bashArguments, error);
+    return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash} + bashArguments, error);
 }
 
 namespace {

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -400,27 +401,59 @@ private Q_SLOTS:
         QVERIFY(name != ElevatedScan::workFolderName());
     }
 
-    // The protocol's script, with the lines that let the helper stop by
-    // itself and keep it inside its folder.
-    void helperScriptText()
+    // The protocol's fixed points in the script: its arguments, the limits,
+    // the chunk names, the 30 s wait and the end mark.
+    void helperScriptKeepsTheProtocol()
     {
-        const QByteArray expected = QByteArrayLiteral("#!/bin/bash\nDEVICE=\"$1\"\nOUTDIR=\"$2\"\n")
-            + "APP_PID=\"$3\"\n"
-            + "MAX=47684\nBS=10485760\n"
-            + "umask 022\n"
-              "exec 3<\"$OUTDIR\" || exit 1\n"
-              "alive() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && [ ! -e \"$OUTDIR/stop\" ] && kill -0 \"$APP_PID\" 2>/dev/null; }\n"
-              "quit() { [ \"$OUTDIR\" -ef /dev/fd/3 ] && rm -f \"$OUTDIR\"/chunk_*.bin; exit 0; }\n"
-            + "i=0\nwhile [ $i -lt $MAX ]; do\n"
-            + "    alive || quit\n"
-            + "    OUTFILE=\"$OUTDIR/chunk_$(printf '%06d' $i).bin\"\n    dd if=\"$DEVICE\" bs=$BS count=1 skip=$i of=\"$OUTFILE\" 2>/dev/null\n    RC=$?\n    if [ $RC -ne 0 ] || [ ! -s \"$OUTFILE\" ]; then\n        rm -f \"$OUTFILE\"\n        break\n    fi\n    # Signal that chunk is ready\n"
-            + "    alive || quit\n"
-            + "    echo \"$i\" > \"$OUTDIR/ready.txt\"\n    # Wait for app to process (max 30s, then continue anyway)\n    WAITED=0\n    while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do\n"
-            + "        alive || quit\n"
-            + "        sleep 0.1\n        WAITED=$((WAITED + 1))\n    done\n    i=$((i + 1))\ndone\n"
-            + "alive && "
-            + "echo \"DONE\" > \"$OUTDIR/ready.txt\"";
-        QCOMPARE(ElevatedScan::helperScript(ElevatedScan::chunkLimit(500'000'000'000)), expected);
+        const QByteArray script = ElevatedScan::helperScript(ElevatedScan::chunkLimit(500'000'000'000));
+        QVERIFY(script.startsWith("#!/bin/bash\nDEVICE=\"$1\"\nOUTDIR=\"$2\"\n"));
+        QVERIFY(script.contains("\nMAX=47684\nBS=10485760\n"));
+        QVERIFY(script.contains("OUTFILE=\"chunk_$(printf '%06d' $i).bin\""));
+        QVERIFY(script.contains("while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do"));
+        QVERIFY(script.endsWith("note DONE"));
+        QVERIFY(!script.endsWith("\n"));
+    }
+
+    // Root writes chunks and ready.txt into a folder this user owns, so any
+    // of the user's processes can plant entries there while it runs. A link
+    // in place of a chunk or of ready.txt must make the write fail, never
+    // reach the file it points to.
+    void helperNeverFollowsPlantedLinks_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addRow("chunk") << QStringLiteral("chunk_000000.bin");
+        QTest::addRow("later chunk") << QStringLiteral("chunk_000001.bin");
+        QTest::addRow("ready file") << QStringLiteral("ready.txt");
+    }
+    void helperNeverFollowsPlantedLinks()
+    {
+        QFETCH(QString, planted);
+        QTemporaryDir temporary;
+        QVERIFY(temporary.isValid());
+        const QString image = temporary.filePath(QStringLiteral("disk.img"));
+        QVERIFY(writeFile(image, imageBytes(2 * chunk, {})));
+        const QString victim = temporary.filePath(QStringLiteral("victim"));
+        QVERIFY(writeFile(victim, "precious"));
+        const QString work = temporary.filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkdir(work));
+        QVERIFY(QFile::link(victim, work + QLatin1Char('/') + planted));
+        const QString script = work + QStringLiteral("/scan_helper.sh");
+        QVERIFY(writeFile(script, ElevatedScan::helperScript(2)));
+
+        QProcess helper;
+        helper.start(QStringLiteral("/bin/bash"),
+                     {script, image, work, QString::number(QCoreApplication::applicationPid())});
+        QVERIFY(helper.waitForStarted());
+        // Play the program's part: consume each chunk as it is announced.
+        QElapsedTimer timer;
+        timer.start();
+        while (helper.state() != QProcess::NotRunning && timer.elapsed() < 10000) {
+            for (const QString &name : QDir(work).entryList({QStringLiteral("chunk_*.bin")}, QDir::Files))
+                QFile::remove(work + QLatin1Char('/') + name);
+            helper.waitForFinished(50);
+        }
+        QVERIFY2(helper.state() == QProcess::NotRunning, "the helper went on");
+        QCOMPARE(readFile(victim), QByteArray("precious"));
     }
 
     // The helper on its own, run by bash as the test user: it copies chunk 0,

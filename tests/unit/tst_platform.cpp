@@ -205,6 +205,32 @@ private Q_SLOTS:
         QTRY_VERIFY(!run->isRunning());
     }
 
+    // The script sits in a folder the user's processes can write to while
+    // the password dialog is up; root must run the text as it was started.
+    void detachedRunIgnoresLaterChangesToTheScript()
+    {
+        QTemporaryDir dir;
+        const QString script = dir.filePath(u"helper.sh"_s);
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("while [ ! -e \"$1/go\" ]; do sleep 0.02; done\necho original > \"$1/ran\"\n");
+        file.close();
+        LinuxAdministratorLauncher launcher(fakePkexec());
+        QString error;
+        auto run = launcher.startDetached(script, {dir.path()}, &error);
+        QVERIFY2(run, qPrintable(error));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("echo replaced > \"$1/ran\"\n");
+        file.close();
+        QFile go(dir.filePath(u"go"_s));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        QTRY_VERIFY(!run->isRunning());
+        QFile ran(dir.filePath(u"ran"_s));
+        QVERIFY(ran.open(QIODevice::ReadOnly));
+        QCOMPARE(ran.readAll(), QByteArray("original\n"));
+    }
+
     void detachedRunCanBeTerminated()
     {
         QTemporaryDir dir;
