@@ -117,7 +117,11 @@ FileCarvingService::FileCarvingService(QObject *parent)
     m_volumeDiscovery = [] { return discoverVolumes(); };
     m_elevatedScan = [](ScanContext &context, const QString &devicePath, const QList<FileSignature> &signatures,
                         const VolumeInfo &volume) {
-        scanDeviceElevated(devicePath, signatures, volume.name, volume.totalSize, context,
+        // The helper copies as many chunks as the size allows; the volume's
+        // capacity is its file system's, which on Linux leaves the end of the
+        // device unread, so the device's own size wins where it is known.
+        const qint64 deviceSize = currentPlatform().deviceSize(devicePath);
+        scanDeviceElevated(devicePath, signatures, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, context,
                            [] { return makeCurrentPlatformAdministrator(); });
     };
 }

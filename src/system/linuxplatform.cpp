@@ -86,6 +86,18 @@ QString readSysAttribute(const QString &path)
 
 } // namespace
 
+qint64 blockDeviceSize(const QString &device, const QString &sysRoot)
+{
+    // /dev/mapper/NAME and /dev/disk/by-* are links to the kernel's node.
+    const QString node = QFileInfo(device).canonicalFilePath();
+    if (node.isEmpty())
+        return 0;
+    bool ok = false;
+    // The kernel counts in 512-byte sectors whatever the device's block size.
+    const qint64 sectors = readSysAttribute(sysRoot + u"/class/block/"_s + QFileInfo(node).fileName() + u"/size"_s).toLongLong(&ok);
+    return ok && sectors > 0 ? sectors * 512 : 0;
+}
+
 BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot)
 {
     BlockDeviceFlags flags;
@@ -276,6 +288,8 @@ public:
     }
 
     QString rawDevicePath(const QString &device) const override { return device; }
+
+    qint64 deviceSize(const QString &device) const override { return blockDeviceSize(device); }
 
     TrashLocation homeTrash() const override
     {

@@ -58,6 +58,10 @@ struct BlockDeviceFlags {
     bool isRemovable = false;
     bool isExternal = false;
 };
+// Size in bytes of a block device from sysfs (readable by any user); 0 when
+// unknown.
+qint64 blockDeviceSize(const QString &device, const QString &sysRoot = QStringLiteral("/sys"));
+
 BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot = QStringLiteral("/sys"));
 
 // Whether `device` can be opened and read: the test for raw access.

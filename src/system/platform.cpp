@@ -178,6 +178,11 @@ void setCurrentPlatform(std::unique_ptr<Platform> platform)
     installedPlatform = std::move(platform);
 }
 
+qint64 Platform::deviceSize(const QString &) const
+{
+    return 0;
+}
+
 namespace {
 class CurrentPlatformAdministrator final : public AdministratorLauncher
 {

@@ -111,6 +111,12 @@ public:
     // The node a raw scan reads for a volume's device node.
     virtual QString rawDevicePath(const QString &device) const = 0;
 
+    // The size in bytes of the device node itself, readable without
+    // administrator rights; 0 when the system doesn't tell. A volume's
+    // capacity is that of its file system, which can be smaller than the
+    // device that holds it.
+    virtual qint64 deviceSize(const QString &device) const;
+
     // The user's own Trash, and the Trash folders of the volume mounted at
     // `mountPoint` that exist and may be used.
     virtual TrashLocation homeTrash() const = 0;
