@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,6 +172,12 @@ std::optional<SaveError> copyFileTo(const QString &from, const QString &to)
 // and device nodes are left out.
 std::optional<SaveError> copyTreeInto(const QString &from, const QString &to)
 {
+    // QDir lists an unreadable folder as empty; the copy would then pass for
+    // complete while everything inside it is missing.
+    if (DIR *folder = ::opendir(QFile::encodeName(from).constData()))
+        ::closedir(folder);
+    else
+        return systemError(errno, from);
     const QFileInfoList entries = QDir(from).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &entry : entries) {
@@ -207,6 +214,15 @@ SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QStrin
     QString readError;
     if (!file.data->read(&bytes, &readError))
         return {QString(), SaveError{QStringLiteral("POSIX"), EIO, readError}};
+    // The bytes are read again from the source when the hit is saved. If the
+    // source changed since the scan (the volume is in use, or earlier saves
+    // into it took those free blocks), these are no longer the carved file:
+    // refuse rather than save something else under its name.
+    if (!bytes.startsWith(file.data->head))
+        return {QString(), SaveError{QStringLiteral("POSIX"), EIO,
+                                     QStringLiteral("The source changed since the scan; the bytes at offset %1 are no "
+                                                    "longer the ones found there.")
+                                         .arg(file.offset)}};
     CandidateNames names(folder, baseName);
     QString path;
     int error = 0;
@@ -257,7 +273,10 @@ SaveResult copySource(const CarvedFile &file, const QString &folder, const QStri
 
 QString baseNameOf(const CarvedFile &file)
 {
-    if (sourceFileExists(file.sourcePath)) {
+    // A hit with bytes names its volume or image in sourcePath, never the
+    // file it was carved as; a volume labelled like a path ("/boot") would
+    // otherwise name every carved hit "boot", "boot (1)"... without extension.
+    if (!file.data && sourceFileExists(file.sourcePath)) {
         const QString name = QFileInfo(QDir::cleanPath(file.sourcePath)).fileName();
         if (!name.isEmpty())
             return name;

@@ -183,6 +183,42 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(second.savedPath + QStringLiteral("/link")).symLinkTarget(), QStringLiteral("/etc/passwd"));
     }
 
+    // A folder that can't be read must fail the copy, not pass as empty.
+    void anUnreadableSubfolderFailsTheCopy()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder; run the tests as a user to cover this");
+        const QString tree = m_dir.path() + QStringLiteral("/Project");
+        QVERIFY(QDir().mkpath(tree + QStringLiteral("/secret")));
+        QVERIFY(writeFile(tree + QStringLiteral("/secret/b.txt"), "B"));
+        QVERIFY(QFile::setPermissions(tree + QStringLiteral("/secret"), QFileDevice::Permissions()));
+        const CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, std::nullopt, tree);
+        const SaveResult result = saveCarvedFile(file, m_out);
+        QFile::setPermissions(tree + QStringLiteral("/secret"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(!result);
+    }
+
+    // Saving reads the hit's bytes from its source again. When the source
+    // no longer holds what was carved there (the volume was written to since
+    // the scan), the save must fail and write nothing, not save other bytes.
+    void aSourceChangedSinceTheScanIsRefused()
+    {
+        const QString image = m_dir.path() + QStringLiteral("/changing.img");
+        const QByteArray carved = QByteArray::fromHex("FFD8FFE0") + QByteArray(100, 'j') + QByteArray::fromHex("FFD9");
+        QVERIFY(writeFile(image, QByteArray(64, '\0') + carved));
+        CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 64, std::nullopt);
+        file.data = CarvedData{std::make_shared<FileByteSource>(image), 64, carved.size(), carved.left(32)};
+        file.estimatedSize = carved.size();
+        QVERIFY(saveCarvedFile(file, m_out));
+
+        QVERIFY(writeFile(image, QByteArray(64 + carved.size(), 'Z')));
+        const SaveResult result = saveCarvedFile(file, m_out);
+        QVERIFY(!result);
+        QVERIFY(result.error->description.contains(QStringLiteral("changed since the scan")));
+        QCOMPARE(QDir(m_out).entryList(QDir::Files).size(), 1);
+        QCOMPARE(saveCarvedFiles({file}, m_out).failed, 1);
+    }
+
     void bytesWinOverAnExistingSource()
     {
         const QString source = m_dir.path() + QStringLiteral("/image.dd");
@@ -190,7 +226,8 @@ private Q_SLOTS:
         const CarvedFile file = hit(QStringLiteral("GIF"), QStringLiteral("gif"), 7, QByteArray("GIF89a-bytes"), source);
         const SaveResult result = saveCarvedFile(file, m_out);
         QVERIFY(result);
-        QCOMPARE(QFileInfo(result.savedPath).fileName(), QStringLiteral("image.dd"));
+        // Carved bytes are named after the hit, not after the volume or image they came from.
+        QCOMPARE(QFileInfo(result.savedPath).fileName(), QStringLiteral("recovered_gif_00000007.gif"));
         QCOMPARE(readAll(result.savedPath), QByteArray("GIF89a-bytes"));
     }
 
