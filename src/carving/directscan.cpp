@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "carving/carveengine.h"
 #include "carving/carver.h"
 #include "model/bytecount.h"
 
@@ -237,6 +238,9 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
     const auto source = std::make_shared<FileByteSource>(path);
     const Carver carver(signatures);
     ReadAhead readAhead(fd, sizes.scanSize, std::max(readSize, chunkStep + windowCap));
+    // Windows reach ten steps ahead; without the memo each step would search
+    // them for footers again.
+    CarveFooterMemo footerMemo;
 
     sink.postStatus(QStringLiteral("Scanning ") + sourceName + QStringLiteral("..."));
 
@@ -256,6 +260,7 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
         input.windowEnd = std::size_t(sizes.scanSize - offset);
         input.windowCap = std::size_t(windowCap);
         input.baseOffset = quint64(offset);
+        input.footerMemo = &footerMemo;
 
         QList<CarvedFile> found;
         const auto keep = [&](const CarveHit &hit) {
