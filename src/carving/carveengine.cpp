@@ -376,8 +376,16 @@ bool CarveEngine::memoFlags(const MemoView &view, std::size_t begin, std::size_t
         const quint64 blockStart = at / memoBlockSize * memoBlockSize;
         const auto needFrom = std::uint32_t(at - blockStart);
         const auto needTo = std::uint32_t(std::min(stop, blockStart + memoBlockSize) - blockStart);
-        const CarveFooterMemo::Block *block = memoBlock(view, at, needFrom, needTo);
-        if (!block)
+        // Only what a footer search classified already: bytes no search
+        // reached (most of them where footers are found near each window's
+        // end, or hits are few) go through the plain pass, at no cost of
+        // keeping their flags.
+        const quint64 b = blockStart / memoBlockSize;
+        CarveFooterMemo &memo = view.memo;
+        if (b < memo.m_firstBlock || b >= memo.m_firstBlock + memo.m_blocks.size())
+            return false;
+        const CarveFooterMemo::Block *block = &memo.m_blocks[std::size_t(b - memo.m_firstBlock)];
+        if (block->from > needFrom || block->to < needTo)
             return false;
         const auto first = std::lower_bound(block->flags.begin(), block->flags.end(), needFrom);
         for (auto it = first; it != block->flags.end() && *it < needTo; ++it)
