@@ -322,10 +322,31 @@ CarveFooterMemo::Block *CarveEngine::memoBlock(const MemoView &view, quint64 at,
     for (std::vector<std::uint32_t> &list : block.footers)
         list.clear();
     const auto relative = [&](std::size_t x) { return std::uint32_t(view.base + x - blockStart); };
-    block.flags.resize(n);
+    // A flag is kept only while some group anchored there may still match:
+    // most flags are the prefilter's blur, and a later call then need not
+    // touch their bytes again, long after they left the cache. A group that
+    // misses the bytes every member requires yields nothing in any call,
+    // since each call sees the same bytes there (a header cut by a call's
+    // buffer only matches less). Where those bytes are not all in the area,
+    // the flag stays.
+    const auto mayMatch = [&](std::size_t x, std::uint32_t groupIndex) {
+        for (; groupIndex; groupIndex = m_groups[groupIndex - 1].next) {
+            const Group &group = m_groups[groupIndex - 1];
+            if (x < group.offset || view.areaSize - (x - group.offset) < 16)
+                return true;
+            std::uint64_t word[2];
+            std::memcpy(word, view.area + (x - group.offset), 16);
+            if (!group.common.misses(word))
+                return true;
+        }
+        return false;
+    };
+    block.flags.clear();
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t q = memo.m_scratch[i];
-        block.flags[i] = relative(q);
+        const std::uint8_t b0 = view.area[q];
+        if (mayMatch(q, m_pairGroups[std::size_t(b0 | (view.area[q + 1] << 8))]) || mayMatch(q, m_byteGroups[b0]))
+            block.flags.push_back(relative(q));
         for (std::uint64_t ids = m_footerFirst[view.area[q]]; ids; ids &= ids - 1) {
             const auto id = std::size_t(std::countr_zero(ids));
             if (bytesAt(view.area, view.areaSize, q, m_footers[id].bytes))
@@ -363,6 +384,28 @@ bool CarveEngine::memoLastFooter(const MemoView &view, int footerId, std::size_t
             return true;
         }
         cursor = blockStart - 1;
+    }
+}
+
+void CarveEngine::memoPrefetch(const MemoView &view, std::size_t begin, std::size_t end, const std::uint8_t *data,
+                               std::size_t size) const
+{
+    const CarveFooterMemo &memo = view.memo;
+    for (quint64 at = view.base + begin, stop = view.base + end; at < stop;) {
+        const quint64 blockStart = at / memoBlockSize * memoBlockSize;
+        const quint64 b = blockStart / memoBlockSize;
+        if (b < memo.m_firstBlock || b >= memo.m_firstBlock + memo.m_blocks.size())
+            return;
+        const CarveFooterMemo::Block &block = memo.m_blocks[std::size_t(b - memo.m_firstBlock)];
+        const auto needFrom = std::uint32_t(at - blockStart);
+        const auto needTo = std::uint32_t(std::min(stop, blockStart + memoBlockSize) - blockStart);
+        for (auto it = std::lower_bound(block.flags.begin(), block.flags.end(), needFrom);
+             it != block.flags.end() && *it < needTo; ++it) {
+            const std::size_t x = std::size_t(blockStart + *it - view.base);
+            if (x < size)
+                __builtin_prefetch(data + x);
+        }
+        at = blockStart + needTo;
     }
 }
 
@@ -504,10 +547,14 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
         std::size_t n;
         if (memo && memoFlags(*memo, x0, x1, flagged.get(), n)) {
             // The memo classified these bytes long ago (a footer search runs up
-            // to a window ahead), so they may have left the cache: ask for the
-            // flagged ones all at once rather than wait for each in turn.
-            for (std::size_t i = 0; i < n; ++i)
-                __builtin_prefetch(data + flagged[i]);
+            // to a window ahead), so they may have left the cache: the next
+            // block's flagged bytes are asked for now, to arrive while this
+            // block is handled, rather than each waited for in turn.
+            if (x0 == 0) {
+                for (std::size_t i = 0; i < n; ++i)
+                    __builtin_prefetch(data + flagged[i]);
+            }
+            memoPrefetch(*memo, x1, std::min(x1 + step, xEnd), data, size);
         } else {
             n = m_filter.scan(data, size, x0, x1, flagged.get());
         }
