@@ -387,28 +387,6 @@ bool CarveEngine::memoLastFooter(const MemoView &view, int footerId, std::size_t
     }
 }
 
-void CarveEngine::memoPrefetch(const MemoView &view, std::size_t begin, std::size_t end, const std::uint8_t *data,
-                               std::size_t size) const
-{
-    const CarveFooterMemo &memo = view.memo;
-    for (quint64 at = view.base + begin, stop = view.base + end; at < stop;) {
-        const quint64 blockStart = at / memoBlockSize * memoBlockSize;
-        const quint64 b = blockStart / memoBlockSize;
-        if (b < memo.m_firstBlock || b >= memo.m_firstBlock + memo.m_blocks.size())
-            return;
-        const CarveFooterMemo::Block &block = memo.m_blocks[std::size_t(b - memo.m_firstBlock)];
-        const auto needFrom = std::uint32_t(at - blockStart);
-        const auto needTo = std::uint32_t(std::min(stop, blockStart + memoBlockSize) - blockStart);
-        for (auto it = std::lower_bound(block.flags.begin(), block.flags.end(), needFrom);
-             it != block.flags.end() && *it < needTo; ++it) {
-            const std::size_t x = std::size_t(blockStart + *it - view.base);
-            if (x < size)
-                __builtin_prefetch(data + x);
-        }
-        at = blockStart + needTo;
-    }
-}
-
 bool CarveEngine::memoFlags(const MemoView &view, std::size_t begin, std::size_t end, std::size_t *out,
                             std::size_t &count) const
 {
@@ -545,19 +523,8 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
     for (std::size_t x0 = 0; x0 < xEnd; x0 += step) {
         const std::size_t x1 = std::min(x0 + step, xEnd);
         std::size_t n;
-        if (memo && memoFlags(*memo, x0, x1, flagged.get(), n)) {
-            // The memo classified these bytes long ago (a footer search runs up
-            // to a window ahead), so they may have left the cache: the next
-            // block's flagged bytes are asked for now, to arrive while this
-            // block is handled, rather than each waited for in turn.
-            if (x0 == 0) {
-                for (std::size_t i = 0; i < n; ++i)
-                    __builtin_prefetch(data + flagged[i]);
-            }
-            memoPrefetch(*memo, x1, std::min(x1 + step, xEnd), data, size);
-        } else {
+        if (!memo || !memoFlags(*memo, x0, x1, flagged.get(), n))
             n = m_filter.scan(data, size, x0, x1, flagged.get());
-        }
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t x = flagged[i];
             const std::uint8_t b0 = data[x];

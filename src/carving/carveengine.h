@@ -156,10 +156,6 @@ private:
     // The prefilter flags in [begin, end) of the call; false when the memo
     // cannot tell.
     bool memoFlags(const MemoView &view, std::size_t begin, std::size_t end, std::size_t *out, std::size_t &count) const;
-    // Asks for the bytes of the memo's flags in [begin, end) to be brought
-    // into the cache.
-    void memoPrefetch(const MemoView &view, std::size_t begin, std::size_t end, const std::uint8_t *data,
-                      std::size_t size) const;
 
     std::vector<Prepared> m_prepared;
     std::vector<Entry> m_entries;                  // by group, in signature order
