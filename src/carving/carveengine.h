@@ -41,19 +41,26 @@ struct CarveHit;
 //   the distance to the last footer, and the cost of a call is at most one
 //   extra pass over the area per footer, however many hits share it. The
 //   index lives for one call: consecutive calls over overlapping read-ahead
-//   areas search the overlap again, unless the caller hands in a
-//   CarveFooterMemo, which keeps what was found by source offset.
+//   areas would search the overlap again, so a caller that steps through a
+//   source hands in a CarveFooterMemo instead (below).
 // - Validators run only on exact candidates, in hit order.
 class CarveEngine;
 
 // What earlier carve calls learnt about the bytes of one source, kept by
-// source offset (baseOffset + index into the area): the prefilter's flags and
-// the footers among them. With 1 MiB steps and 10 MiB read-ahead windows the
-// footer search of one step runs far ahead of its own bytes; without the memo
-// the next steps would search the same stretch again (a footer that does not
-// occur, a PNG end in random data, is looked for through the whole window),
-// and the later steps' own passes would read the bytes once more. With it,
-// each byte of the source goes through the prefilter about once.
+// source offset (baseOffset + index into the area) in 32 KiB blocks. With
+// 1 MiB steps and 10 MiB read-ahead windows the footer search of one step
+// runs far ahead of its own bytes; without the memo the next steps would
+// search the same stretch again (a footer that does not occur, a PNG end in
+// random data, is looked for through the whole window).
+//
+// A footer search classifies a block in one pass over header and footer
+// anchors and keeps the footers found and the flags where some header may
+// still match; when a later step's own pass reaches the block it takes those
+// flags instead of reading the bytes again. Blocks no search reached are
+// classified by that pass alone and not kept. Each byte of the source thus
+// goes through the prefilter about once. Footers that begin with a zero byte
+// are searched per call as without a memo: as anchors they would end the
+// skipping of zero runs.
 //
 // A scan owns one and passes it with every call (CarveInput::footerMemo). It
 // stays exact as long as the calls carve one source with one Carver, in
