@@ -4,10 +4,11 @@
 // planted files of several types), carves it with the full catalogue in 1 MiB
 // in-buffer windows as the chunk scan does, checks that every planted file was
 // found, and compares the carve rate with a memchr loop counting 0xFF bytes.
-// One thread. Usage: bench_carve [rounds] [MiB] [reread] [portable|ssse3]
+// One thread. Usage: bench_carve [rounds] [MiB] [reread] [nomemo] [portable|ssse3]
 // With "reread", each 1 MiB step is carved as the direct device scan does it:
-// a buffer of the step plus the header overlap, and windows of up to 10 MiB
-// read ahead from the source. "portable" or "ssse3" forces that prefilter
+// a buffer of the step plus the header overlap, windows of up to 10 MiB read
+// ahead from the source, and footer positions remembered from step to step;
+// "nomemo" makes each step search its windows' footers afresh. "portable" or "ssse3" forces that prefilter
 // path instead of the processor's best.
 #include <QCoreApplication>
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <vector>
 
+#include "carving/carveengine.h"
 #include "carving/carver.h"
 #include "carving/carvescan.h"
 
@@ -176,9 +178,12 @@ int main(int argc, char **argv)
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::size_t size = (argc > 2 ? std::size_t(std::max(1, std::atoi(argv[2]))) : 1024) * MiB;
     bool reread = false;
+    bool memoize = true;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "reread") == 0)
             reread = true;
+        else if (std::strcmp(argv[i], "nomemo") == 0)
+            memoize = false;
         else if (std::strcmp(argv[i], "portable") == 0)
             setPairFilterPath(PairFilterPath::portable);
         else if (std::strcmp(argv[i], "ssse3") == 0)
@@ -193,7 +198,9 @@ int main(int argc, char **argv)
                 size / MiB, 100.0 * double(mix.noise) / double(size), 100.0 * double(mix.zeros) / double(size),
                 100.0 * double(mix.text) / double(size), planted.size(), seconds(t));
     std::printf("threads: 1, chunk: 1 MiB, %s, signatures: %lld, pair filter: %s\n",
-                reread ? "read-ahead windows of up to 10 MiB" : "in-buffer window",
+                !reread ? "in-buffer window"
+                        : memoize ? "read-ahead windows of up to 10 MiB, footers remembered"
+                                  : "read-ahead windows of up to 10 MiB, footers searched per step",
                 static_cast<long long>(defaultSignatures().size()), pairFilterPathName(pairFilterPath()));
 
     const Carver carver(defaultSignatures());
@@ -203,6 +210,7 @@ int main(int argc, char **argv)
         std::vector<std::size_t> byType(std::size_t(defaultSignatures().size()), 0);
         std::vector<char> found(planted.size(), 0);
         std::size_t nextPlanted = 0;   // hits come in offset order
+        CarveFooterMemo memo;
         t = std::chrono::steady_clock::now();
         for (std::size_t chunk = 0; chunk < size; chunk += MiB) {
             const std::size_t n = std::min(MiB, size - chunk);
@@ -213,6 +221,8 @@ int main(int argc, char **argv)
                 input.area = {data.data() + chunk, std::min(MiB + 10 * MiB, size - chunk)};
                 input.windowEnd = input.area.size();
                 input.windowCap = 10 * MiB;
+                if (memoize)
+                    input.footerMemo = &memo;
             }
             carver.carve(input, [&](const CarveHit &hit) {
                 ++hits;
@@ -248,6 +258,8 @@ int main(int argc, char **argv)
         const double memchrRate = double(size) / 1e6 / memchrSeconds;
         bestCarve = std::max(bestCarve, carveRate);
         bestMemchr = std::max(bestMemchr, memchrRate);
+        if (reread && memoize)
+            std::printf("footer search: %.0f MiB\n", double(memo.searchedBytes()) / double(MiB));
         std::printf("round %d: carve %.0f MB/s (%.3f s, %zu hits, %zu good), memchr 0xFF %.0f MB/s (%.3f s, %zu found),"
                     " ratio %.2f, planted found %zu/%zu\n",
                     round, carveRate, carveSeconds, hits, good, memchrRate, memchrSeconds, ffCount,

@@ -1,9 +1,11 @@
 #include "carveengine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <tuple>
 
 #include "carver.h"
@@ -12,6 +14,9 @@ namespace {
 // Positions flagged per scan call; also the granularity at which candidates
 // are released and the footer index grows.
 constexpr std::size_t blockSize = 32 * 1024;
+
+// Source offsets per block of a footer memo.
+constexpr quint64 memoBlockSize = 32 * 1024;
 
 // The validator sees at most this many bytes, so a promise about later bytes
 // could never be checked by it and is not used.
@@ -132,7 +137,7 @@ PairFilter::Anchor anchorOf(const QByteArray &bytes)
 } // namespace
 
 CarveEngine::CarveEngine(const QList<FileSignature> &signatures)
-    : m_pairGroups(65536, 0), m_filter(std::vector<PairFilter::Anchor>{})
+    : m_pairGroups(65536, 0), m_filter(std::vector<PairFilter::Anchor>{}), m_memoFilter(std::vector<PairFilter::Anchor>{})
 {
     // Members of each group in signature order, keyed by anchor and offset.
     struct Key {
@@ -229,6 +234,186 @@ CarveEngine::CarveEngine(const QList<FileSignature> &signatures)
         head = std::uint32_t(m_groups.size());
     }
     m_filter = PairFilter(anchors);
+    // A footer that starts with a zero byte (GIF's 00 3B) stays out of the
+    // memo: as an anchor it would make the pass classify every zero run,
+    // the most common content of a disk, instead of skipping it.
+    for (Footer &footer : m_footers) {
+        const std::size_t id = std::size_t(&footer - m_footers.data());
+        footer.remembered = footer.bytes[0] != 0 && id < 64;
+        if (!footer.remembered)
+            continue;
+        m_footerFirst[std::uint8_t(footer.bytes[0])] |= std::uint64_t(1) << id;
+        anchors.push_back(anchorOf(footer.bytes));
+        m_longestFooter = std::max(m_longestFooter, std::size_t(footer.bytes.size()));
+    }
+    m_memoFilter = PairFilter(anchors);
+}
+
+struct CarveEngine::MemoView {
+    CarveFooterMemo &memo;
+    const std::uint8_t *area;
+    std::size_t areaSize;
+    quint64 base;
+    std::size_t coverEnd;   // positions below it have a pair and every footer inside the area
+};
+
+void CarveEngine::adoptMemo(CarveFooterMemo &memo, quint64 base) const
+{
+    if (memo.m_engine != this || base < memo.m_base) {
+        memo.m_engine = this;
+        memo.m_blocks.clear();
+        memo.m_spare.clear();
+    }
+    memo.m_base = base;
+    while (!memo.m_blocks.empty() && (memo.m_firstBlock + 1) * memoBlockSize <= base) {
+        // Kept for its lists' room: a scan passes through thousands of blocks.
+        CarveFooterMemo::Block &spare = memo.m_spare.emplace_back(std::move(memo.m_blocks.front()));
+        spare.from = spare.to = 0;
+        memo.m_blocks.pop_front();
+        ++memo.m_firstBlock;
+    }
+    if (memo.m_scratch.empty())
+        memo.m_scratch.resize(memoBlockSize + PairFilter::outputSlack);
+}
+
+CarveFooterMemo::Block *CarveEngine::memoBlock(const MemoView &view, quint64 at, std::uint32_t needFrom,
+                                               std::uint32_t needTo) const
+{
+    CarveFooterMemo &memo = view.memo;
+    const quint64 b = at / memoBlockSize;
+    const quint64 blockStart = b * memoBlockSize;
+    if (memo.m_blocks.empty())
+        memo.m_firstBlock = b;
+    const auto fresh = [&memo] {
+        CarveFooterMemo::Block block;
+        if (!memo.m_spare.empty()) {
+            block = std::move(memo.m_spare.back());
+            memo.m_spare.pop_back();
+        }
+        return block;
+    };
+    while (b < memo.m_firstBlock) {
+        memo.m_blocks.push_front(fresh());
+        --memo.m_firstBlock;
+    }
+    while (b >= memo.m_firstBlock + memo.m_blocks.size())
+        memo.m_blocks.push_back(fresh());
+    CarveFooterMemo::Block &block = memo.m_blocks[std::size_t(b - memo.m_firstBlock)];
+    if (block.from <= needFrom && needTo <= block.to)
+        return &block;
+
+    // Classify all of the block that this call's bytes settle.
+    const quint64 coverEnd = view.base + view.coverEnd;
+    if (coverEnd <= blockStart)
+        return nullptr;
+    const auto from = std::uint32_t(std::max(blockStart, view.base) - blockStart);
+    const auto to = std::uint32_t(std::min(blockStart + memoBlockSize, coverEnd) - blockStart);
+    if (needFrom < from || needTo > to)
+        return nullptr;
+    const std::size_t begin = std::size_t(blockStart + from - view.base);
+    const std::size_t n = m_memoFilter.scan(view.area, view.areaSize, begin, begin + (to - from), memo.m_scratch.data());
+    memo.m_searched += to - from;
+
+    // The new stretch replaces the old one. It reaches further up (that is
+    // why the block is classified again) and starts no lower, and what it
+    // no longer holds lies below this call's base, where no later call of
+    // the memo looks.
+    block.footers.resize(m_footers.size());
+    for (std::vector<std::uint32_t> &list : block.footers)
+        list.clear();
+    const auto relative = [&](std::size_t x) { return std::uint32_t(view.base + x - blockStart); };
+    // A flag is kept only while some group anchored there may still match:
+    // most flags are the prefilter's blur, and a later call then need not
+    // touch their bytes again, long after they left the cache. A group that
+    // misses the bytes every member requires yields nothing in any call,
+    // since each call sees the same bytes there (a header cut by a call's
+    // buffer only matches less). Where those bytes are not all in the area,
+    // the flag stays.
+    const auto mayMatch = [&](std::size_t x, std::uint32_t groupIndex) {
+        for (; groupIndex; groupIndex = m_groups[groupIndex - 1].next) {
+            const Group &group = m_groups[groupIndex - 1];
+            if (x < group.offset || view.areaSize - (x - group.offset) < 16)
+                return true;
+            std::uint64_t word[2];
+            std::memcpy(word, view.area + (x - group.offset), 16);
+            if (!group.common.misses(word))
+                return true;
+        }
+        return false;
+    };
+    block.flags.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t q = memo.m_scratch[i];
+        const std::uint8_t b0 = view.area[q];
+        if (mayMatch(q, m_pairGroups[std::size_t(b0 | (view.area[q + 1] << 8))]) || mayMatch(q, m_byteGroups[b0]))
+            block.flags.push_back(relative(q));
+        for (std::uint64_t ids = m_footerFirst[view.area[q]]; ids; ids &= ids - 1) {
+            const auto id = std::size_t(std::countr_zero(ids));
+            if (bytesAt(view.area, view.areaSize, q, m_footers[id].bytes))
+                block.footers[id].push_back(relative(q));
+        }
+    }
+    block.from = from;
+    block.to = to;
+    return &block;
+}
+
+bool CarveEngine::memoLastFooter(const MemoView &view, int footerId, std::size_t low, std::size_t high,
+                                 std::size_t &found) const
+{
+    if (!m_footers[std::size_t(footerId)].remembered)
+        return false;
+    const quint64 lo = view.base + low;
+    quint64 cursor = view.base + high;
+    for (;;) {
+        const quint64 blockStart = cursor / memoBlockSize * memoBlockSize;
+        const quint64 needLow = std::max(lo, blockStart);
+        const auto needFrom = std::uint32_t(needLow - blockStart);
+        const auto needTo = std::uint32_t(cursor + 1 - blockStart);
+        const CarveFooterMemo::Block *block = memoBlock(view, cursor, needFrom, needTo);
+        if (!block)
+            return false;
+        const std::vector<std::uint32_t> &positions = block->footers[std::size_t(footerId)];
+        const auto up = std::lower_bound(positions.begin(), positions.end(), needTo);
+        if (up != positions.begin() && *(up - 1) >= needFrom) {
+            found = std::size_t(blockStart + *(up - 1) - view.base);
+            return true;
+        }
+        if (needLow == lo) {
+            found = FooterIndex::npos;
+            return true;
+        }
+        cursor = blockStart - 1;
+    }
+}
+
+bool CarveEngine::memoFlags(const MemoView &view, std::size_t begin, std::size_t end, std::size_t *out,
+                            std::size_t &count) const
+{
+    count = 0;
+    quint64 at = view.base + begin;
+    const quint64 stop = view.base + end;
+    while (at < stop) {
+        const quint64 blockStart = at / memoBlockSize * memoBlockSize;
+        const auto needFrom = std::uint32_t(at - blockStart);
+        const auto needTo = std::uint32_t(std::min(stop, blockStart + memoBlockSize) - blockStart);
+        // Only what a footer search classified already: bytes no search
+        // reached (most of them where footers are found near each window's
+        // end, or hits are few) go through the plain pass, at no cost of
+        // keeping their flags.
+        const quint64 b = blockStart / memoBlockSize;
+        CarveFooterMemo &memo = view.memo;
+        if (b < memo.m_firstBlock || b >= memo.m_firstBlock + memo.m_blocks.size())
+            return false;
+        const CarveFooterMemo::Block *block = &memo.m_blocks[std::size_t(b - memo.m_firstBlock)];
+        if (block->from > needFrom || block->to < needTo)
+            return false;
+        const auto first = std::lower_bound(block->flags.begin(), block->flags.end(), needFrom);
+        for (auto it = first; it != block->flags.end() && *it < needTo; ++it)
+            out[count++] = std::size_t(blockStart + *it - view.base);
+        at = blockStart + needTo;
+    }
+    return true;
 }
 
 void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput &input,
@@ -248,6 +433,16 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
     const std::unique_ptr<std::size_t[]> flagged(new std::size_t[step + PairFilter::outputSlack]);
     std::vector<Candidate> pending;
     std::vector<std::unique_ptr<FooterIndex>> footerIndexes(m_footers.size());
+    // The memo's flags come from the area, which holds the buffer's bytes
+    // and more; positions whose pair or footers run past it are left to this
+    // call alone.
+    std::optional<MemoView> memo;
+    if (input.footerMemo) {
+        adoptMemo(*input.footerMemo, input.baseOffset);
+        const std::size_t reserve = std::max<std::size_t>(1, m_longestFooter);
+        memo.emplace(MemoView{*input.footerMemo, area.data(), area.size(), input.baseOffset,
+                              area.size() > reserve ? area.size() - reserve : 0});
+    }
 
     const auto finish = [&](const Candidate &c) {
         const FileSignature &sig = signatures[c.signature];
@@ -266,11 +461,15 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
         if (footerId >= 0) {
             const std::size_t f = std::size_t(m_footers[std::size_t(footerId)].bytes.size());
             if (k >= f && k - f >= h) {
-                std::unique_ptr<FooterIndex> &index = footerIndexes[std::size_t(footerId)];
-                if (!index)
-                    index = std::make_unique<FooterIndex>(area.data(), windowEnd, m_footers[std::size_t(footerId)].bytes,
-                                                          m_footers[std::size_t(footerId)].filter);
-                const std::size_t q = index->lastIn(p + h, p + k - f, flagged.get(), step);
+                std::size_t q;
+                if (!memo || !memoLastFooter(*memo, footerId, p + h, p + k - f, q)) {
+                    std::unique_ptr<FooterIndex> &index = footerIndexes[std::size_t(footerId)];
+                    if (!index)
+                        index = std::make_unique<FooterIndex>(area.data(), windowEnd,
+                                                              m_footers[std::size_t(footerId)].bytes,
+                                                              m_footers[std::size_t(footerId)].filter);
+                    q = index->lastIn(p + h, p + k - f, flagged.get(), step);
+                }
                 if (q != FooterIndex::npos) {
                     end = q - p + f;
                     health = CarvedFileHealth::good;
@@ -323,7 +522,9 @@ void CarveEngine::carve(const QList<FileSignature> &signatures, const CarveInput
     const std::size_t xEnd = std::min(size, scanLength + m_maxOffset);
     for (std::size_t x0 = 0; x0 < xEnd; x0 += step) {
         const std::size_t x1 = std::min(x0 + step, xEnd);
-        const std::size_t n = m_filter.scan(data, size, x0, x1, flagged.get());
+        std::size_t n;
+        if (!memo || !memoFlags(*memo, x0, x1, flagged.get(), n))
+            n = m_filter.scan(data, size, x0, x1, flagged.get());
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t x = flagged[i];
             const std::uint8_t b0 = data[x];

@@ -12,6 +12,7 @@
 #include "model/records.h"
 
 class CarveEngine;
+class CarveFooterMemo;
 
 // Signature carving of a block of bytes that stands at a known offset of a
 // device, image or chunk file.
@@ -39,6 +40,10 @@ struct CarveInput {
     std::size_t windowEnd = std::numeric_limits<std::size_t>::max(); // clamped to the area's size
     std::size_t windowCap = std::numeric_limits<std::size_t>::max();
     quint64 baseOffset = 0;
+    // Footer positions remembered from earlier calls over the same source;
+    // null: the call searches on its own. Only the time taken depends on it
+    // (CarveFooterMemo in carveengine.h says when one may be shared).
+    CarveFooterMemo *footerMemo = nullptr;
 
     // The in-buffer window: a carve never reaches past the end of `bytes`.
     static CarveInput inBuffer(std::span<const std::uint8_t> bytes, std::size_t scanLength, quint64 baseOffset);

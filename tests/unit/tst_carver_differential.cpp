@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "carving/carveengine.h"
 #include "carving/carver.h"
 #include "carving/carvescan.h"
 #include "helpers/referencecarver.h"
@@ -327,6 +328,184 @@ private Q_SLOTS:
         }
         // Guard against a generator that plants nothing the engine could miss.
         QVERIFY2(totalHits > std::size_t(seeds) * 5, qPrintable(QString::number(totalHits)));
+    }
+
+    // A scan in steps over one source, each step's windows reaching ahead into
+    // bytes the next steps see again, with footers remembered from step to
+    // step: every step must still give exactly the plain definition's hits.
+    // Steps, overlaps and reaches vary and need not line up with anything;
+    // some areas end before the buffer or the windows, some windows end
+    // before the area, and the memo is now and then handed a step that goes
+    // back or a different carver, which must make it start afresh.
+    void memoAcrossStepsMatchesReference()
+    {
+        const int soak = qEnvironmentVariableIntValue("QUORVEL_CARVE_SEEDS");
+        const int seeds = soak > 0 ? soak : 60;
+        std::size_t totalHits = 0, totalGood = 0;
+        for (int seed = 1; seed <= seeds; ++seed) {
+            Rng rng(std::uint64_t(seed) * 0xD1B54A32D192ED03ULL);
+            const QList<FileSignature> signatures = chance(rng, 50) ? defaultSignatures() : pickSignatures(rng, false);
+            QByteArray source = makeBuffer(rng, 20000 + below(rng, 300000), signatures);
+            const std::size_t size = std::size_t(source.size());
+            const std::size_t step = 1 + below(rng, chance(rng, 50) ? 40000 : 3000);
+            const std::size_t overlap = below(rng, 40);
+            const std::size_t reach = step + below(rng, 120000);
+            // Footers cut by the end of one step's area and whole in the next.
+            QList<QByteArray> footers;
+            for (const FileSignature &s : signatures) {
+                if (s.footer)
+                    footers << *s.footer;
+            }
+            for (std::size_t end = reach; !footers.isEmpty() && end < size; end += step) {
+                const QByteArray &footer = footers[int(below(rng, std::size_t(footers.size())))];
+                const std::size_t at = end - 1 - below(rng, std::size_t(footer.size()));
+                if (chance(rng, 30) && at + std::size_t(footer.size()) <= size)
+                    source.replace(qsizetype(at), footer.size(), footer);
+            }
+            const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
+            // Mostly as the direct scan has it: windows end about where the
+            // area of the step before ended.
+            const std::size_t cap = chance(rng, 50) ? reach - step + below(rng, 50) - below(rng, 50)
+                : chance(rng, 60)                   ? below(rng, reach + 2000)
+                                                    : std::numeric_limits<std::size_t>::max();
+            const quint64 sourceBase = chance(rng, 50) ? 0 : below(rng, 1u << 20);
+
+            // Another list, whose footers number and order differ.
+            QList<FileSignature> otherSignatures = signatures;
+            std::reverse(otherSignatures.begin(), otherSignatures.end());
+            if (!otherSignatures.isEmpty() && chance(rng, 50))
+                otherSignatures.removeFirst();
+            const Carver carver(signatures);
+            const Carver other(otherSignatures);
+            CarveFooterMemo memo;
+            for (std::size_t offset = 0; offset < size;) {
+                CarveInput input;
+                input.buffer = {bytes + offset, std::min(step + overlap, size - offset)};
+                input.scanLength = step;
+                std::size_t areaLength = std::min(reach, size - offset);
+                if (chance(rng, 20))
+                    areaLength = below(rng, areaLength + 1);   // cut short, even below the buffer
+                input.area = {bytes + offset, areaLength};
+                input.windowEnd = chance(rng, 15) ? below(rng, areaLength + 100) : size - offset;
+                input.windowCap = cap;
+                input.baseOffset = sourceBase + offset;
+                input.footerMemo = &memo;
+                if (input.area.empty())
+                    input.area = input.buffer;   // an empty area means the buffer
+
+                const bool useOther = chance(rng, 3);
+                const std::vector<CarveHit> want = referenceCarve(useOther ? otherSignatures : signatures, input);
+                const std::vector<CarveHit> got = engineCarve(useOther ? other : carver, input);
+                totalHits += want.size();
+                for (const CarveHit &hit : want)
+                    totalGood += hit.health == CarvedFileHealth::good;
+                const QString difference = firstDifference(want, got);
+                if (!difference.isEmpty()) {
+                    QFAIL(qPrintable(QStringLiteral("seed %1 (size %2, step %3, reach %4, offset %5): %6")
+                                         .arg(seed)
+                                         .arg(size)
+                                         .arg(step)
+                                         .arg(reach)
+                                         .arg(offset)
+                                         .arg(difference)));
+                }
+                // Now and then step back over bytes already carved.
+                if (chance(rng, 4) && offset > 0)
+                    offset -= std::min(offset, 1 + below(rng, 2 * step));
+                else
+                    offset += step;
+            }
+        }
+        QVERIFY2(totalHits > std::size_t(seeds) * 20, qPrintable(QString::number(totalHits)));
+        QVERIFY2(totalGood > std::size_t(seeds), qPrintable(QString::number(totalGood)));
+    }
+
+    // A footer cut by the end of one step's area is whole in the next step's,
+    // where a window ends right behind it: the memo must not have recorded
+    // the cut one as absent.
+    void memoDoesNotTrustCutFooters_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("inside");   // footer bytes inside the first area
+        QTest::addRow("JPEG, 1 of 2") << QStringLiteral("JPEG") << 1;
+        QTest::addRow("PNG, 1 of 8") << QStringLiteral("PNG") << 1;
+        QTest::addRow("PNG, 7 of 8") << QStringLiteral("PNG") << 7;
+        QTest::addRow("PDF, 3 of 5") << QStringLiteral("PDF") << 3;
+    }
+    void memoDoesNotTrustCutFooters()
+    {
+        QFETCH(QString, type);
+        QFETCH(int, inside);
+        QList<FileSignature> signatures;
+        for (const FileSignature &s : defaultSignatures()) {
+            if (s.typeName == type)
+                signatures << s;
+        }
+        QCOMPARE(signatures.size(), 1);
+        const FileSignature &sig = signatures.first();
+        QByteArray source(400, 'x');
+        source.replace(0, sig.header.size(), sig.header);
+        source.replace(40, sig.header.size(), sig.header);
+        source.replace(200, sig.footer->size(), *sig.footer);
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
+
+        const Carver carver(signatures);
+        CarveFooterMemo memo;
+        CarveInput first;
+        first.buffer = {bytes, 30};
+        first.scanLength = 30;
+        first.area = {bytes, std::size_t(200 + inside)};
+        first.footerMemo = &memo;
+        CarveInput second;
+        second.buffer = {bytes + 30, 30};
+        second.scanLength = 30;
+        second.area = {bytes + 30, 370};
+        second.windowEnd = std::size_t(200 + sig.footer->size() - 30);
+        second.baseOffset = 30;
+        second.footerMemo = &memo;
+        for (const CarveInput &input : {first, second}) {
+            const std::vector<CarveHit> want = referenceCarve(signatures, input);
+            const std::vector<CarveHit> got = engineCarve(carver, input);
+            QVERIFY2(firstDifference(want, got).isEmpty(), qPrintable(firstDifference(want, got)));
+        }
+        const std::vector<CarveHit> hits = engineCarve(carver, second);
+        QCOMPARE(hits.size(), std::size_t(1));
+        QCOMPARE(hits[0].health, CarvedFileHealth::good);
+    }
+
+    // The point of the memo: overlapping read-ahead windows are searched for
+    // footers about once, not once per step. Random bytes hold no PNG or PDF
+    // end, so without it every PNG or PDF header would send a search through
+    // its whole window.
+    void memoSearchesEachByteAboutOnce()
+    {
+        Rng rng(5);
+        QByteArray source(8 << 20, '\0');
+        for (char &c : source)
+            c = char(rng());
+        const QByteArray png = QByteArray::fromHex("89504E470D0A1A0A");
+        for (int at = 1000; at + 100 < source.size(); at += 64 * 1024)
+            source.replace(at, png.size(), at % 3 ? png : QByteArray("%PDF-1.7"));
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
+        const std::size_t size = std::size_t(source.size());
+        constexpr std::size_t step = 256 * 1024, reach = 11 * step;
+
+        const Carver carver(defaultSignatures());
+        CarveFooterMemo memo;
+        std::size_t hits = 0;
+        for (std::size_t offset = 0; offset < size; offset += step) {
+            CarveInput input;
+            input.buffer = {bytes + offset, std::min(step + 24, size - offset)};
+            input.scanLength = step;
+            input.area = {bytes + offset, std::min(reach, size - offset)};
+            input.windowEnd = size - offset;
+            input.windowCap = 10 * step;
+            input.baseOffset = offset;
+            input.footerMemo = &memo;
+            carver.carve(input, [&](const CarveHit &) { ++hits; });
+        }
+        QVERIFY(hits >= size / (64 * 1024));
+        QVERIFY2(memo.searchedBytes() <= size + size / 8, qPrintable(QString::number(memo.searchedBytes())));
     }
 
     // The prefilter on its own: never misses a planted anchor, and the vector
