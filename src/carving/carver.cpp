@@ -28,6 +28,18 @@ void Carver::carve(const CarveInput &input, const std::function<void(const Carve
     m_engine->carve(m_signatures, input, deliver);
 }
 
+CarvedData carvedDataOf(const CarveHit &hit, quint64 baseOffset, const std::uint8_t *buffer,
+                        std::shared_ptr<ByteSource> source)
+{
+    CarvedData data;
+    data.source = std::move(source);
+    data.offset = baseOffset + hit.position;
+    data.length = hit.end;
+    data.head = QByteArray(reinterpret_cast<const char *>(buffer + hit.position),
+                           qsizetype(std::min<qint64>(CarvedData::headSize, hit.end)));
+    return data;
+}
+
 CarvedFile makeCarvedFile(const CarveHit &hit, const FileSignature &signature, quint64 baseOffset,
                           const QString &sourcePath, std::optional<CarvedData> data)
 {

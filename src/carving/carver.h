@@ -76,5 +76,10 @@ private:
 };
 
 // The CarvedFile record of a hit; `data` refers to the hit's bytes.
+// The bytes of a hit left where they are: `end` bytes at the hit's absolute
+// offset in `source`, with the head copied from the buffer it was found in.
+CarvedData carvedDataOf(const CarveHit &hit, quint64 baseOffset, const std::uint8_t *buffer,
+                        std::shared_ptr<ByteSource> source);
+
 CarvedFile makeCarvedFile(const CarveHit &hit, const FileSignature &signature, quint64 baseOffset,
                           const QString &sourcePath, std::optional<CarvedData> data);

@@ -268,14 +268,8 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
         // spares the list its growth steps (random data gives about 48).
         found.reserve(lastFound);
         const auto keep = [&](const CarveHit &hit) {
-            CarvedData data;
-            data.source = source;
-            data.offset = quint64(offset) + hit.position;
-            data.length = hit.end;
-            data.head = QByteArray(reinterpret_cast<const char *>(bytes + hit.position),
-                                   qsizetype(std::min<qint64>(CarvedData::headSize, hit.end)));
             found.append(makeCarvedFile(hit, carver.signatures().at(hit.signature), quint64(offset), sourceName,
-                                        std::move(data)));
+                                        carvedDataOf(hit, quint64(offset), bytes, source)));
         };
         if (!signatures.isEmpty()) // nothing can match; spare the carver its pass
             carver.carve(input, keep);

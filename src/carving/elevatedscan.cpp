@@ -133,12 +133,8 @@ void carveChunk(const Carver &carver, const QByteArray &chunk, qint64 index, con
                                                      std::size_t(chunk.size()));
     QList<CarvedFile> hits;
     carver.carve(CarveInput::inBuffer(bytes, bytes.size(), baseOffset), [&](const CarveHit &hit) {
-        CarvedData data;
-        data.source = source;
-        data.offset = baseOffset + hit.position;
-        data.length = hit.end;
-        data.head = chunk.mid(qsizetype(hit.position), qsizetype(std::min<qint64>(hit.end, CarvedData::headSize)));
-        hits.append(makeCarvedFile(hit, carver.signatures()[hit.signature], baseOffset, volumeName, std::move(data)));
+        hits.append(makeCarvedFile(hit, carver.signatures()[hit.signature], baseOffset, volumeName,
+                                   carvedDataOf(hit, baseOffset, bytes.data(), source)));
     });
     if (!hits.isEmpty())
         sink.postCarvedFiles(std::move(hits));
