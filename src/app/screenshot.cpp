@@ -65,6 +65,7 @@ Window {
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
+    AppDelegate::identifyApplication();
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
         return 2;

@@ -19,8 +19,8 @@
 #include "carving/carver.h"
 #include "model/bytecount.h"
 
-// The original wording names macOS facilities; the running system's backend
-// words them for itself (forCurrentPlatform).
+// The original wording names macOS facilities; another backend words them for
+// itself (of).
 ScanTexts::ScanTexts()
     : rawAccessPrivileges(PlatformTexts::macOS().rawAccessPrivileges)
     , deviceBusyTemplate(PlatformTexts::macOS().deviceBusyTemplate)
@@ -29,10 +29,9 @@ ScanTexts::ScanTexts()
 {
 }
 
-ScanTexts ScanTexts::forCurrentPlatform()
+ScanTexts ScanTexts::of(const PlatformTexts &platform)
 {
     ScanTexts texts;
-    const PlatformTexts &platform = currentPlatform().texts();
     texts.rawAccessPrivileges = platform.rawAccessPrivileges;
     texts.deviceBusyTemplate = platform.deviceBusyTemplate;
     return texts;

@@ -2,6 +2,8 @@
 #include <QtQml/QQmlExtensionPlugin>
 #include <QtQuickTest/quicktest.h>
 
+#include "appdelegate.h"
+
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
 // Makes the program's QML module importable ("import Quorvel") in the tests.
@@ -10,6 +12,8 @@ class Setup : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
+    void applicationAvailable() { AppDelegate::identifyApplication(); }
+
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));

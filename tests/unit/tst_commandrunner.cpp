@@ -34,7 +34,7 @@ private Q_SLOTS:
     {
         QFETCH(StreamMode, mode);
         QFETCH(QString, expected);
-        const ToolResult result = runTool(tool(u"exitwith"_s), {u"3"_s}, mode);
+        const ToolResult result = CommandRunner::processes()->run(tool(u"exitwith"_s), {u"3"_s}, mode);
         QVERIFY(result.launched);
         QCOMPARE(result.exitStatus, 3);
         QVERIFY(result.output.has_value());
@@ -66,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString captured = QString::fromUtf8(file.readAll());
 
-        const ToolResult result = runTool(tool(name), {u"info"_s, u"/"_s}, mode);
+        const ToolResult result = CommandRunner::processes()->run(tool(name), {u"info"_s, u"/"_s}, mode);
         QVERIFY(result.launched);
         QCOMPARE(result.output.value_or(u"<absent>"_s), stderrLine + captured);
     }
@@ -85,7 +85,7 @@ private Q_SLOTS:
         QFETCH(qsizetype, expectedSize);
         QElapsedTimer timer;
         timer.start();
-        const ToolResult result = runTool(tool(u"bigoutput"_s), {u"6"_s}, mode);
+        const ToolResult result = CommandRunner::processes()->run(tool(u"bigoutput"_s), {u"6"_s}, mode);
         QVERIFY(result.launched);
         QCOMPARE(result.exitStatus, 0);
         QVERIFY(result.output.has_value());
@@ -104,7 +104,7 @@ private Q_SLOTS:
     void invalidUtf8GivesNoOutput()
     {
         QFETCH(QString, name);
-        const ToolResult result = runTool(tool(name), {}, StreamMode::outputOnly);
+        const ToolResult result = CommandRunner::processes()->run(tool(name), {}, StreamMode::outputOnly);
         QVERIFY(result.launched);
         QCOMPARE(result.exitStatus, 0);
         QVERIFY(!result.output.has_value());
@@ -112,7 +112,7 @@ private Q_SLOTS:
 
     void silentToolGivesEmptyTextNotAbsent()
     {
-        const ToolResult result = runTool(tool(u"silent"_s), {}, StreamMode::combined);
+        const ToolResult result = CommandRunner::processes()->run(tool(u"silent"_s), {}, StreamMode::combined);
         QVERIFY(result.launched);
         QVERIFY(result.output.has_value());
         QVERIFY(result.output->isEmpty());
@@ -128,7 +128,7 @@ private Q_SLOTS:
     void unstartableToolsGiveTheReason()
     {
         QFETCH(QString, path);
-        const ToolResult result = runTool(path, {}, StreamMode::combined);
+        const ToolResult result = CommandRunner::processes()->run(path, {}, StreamMode::combined);
         QVERIFY(!result.launched);
         QVERIFY(!result.output.has_value());
         QVERIFY(result.startError.has_value());
@@ -138,7 +138,7 @@ private Q_SLOTS:
     void argumentsPassWithoutAShell()
     {
         const QStringList arguments = {u"it's"_s, u"$(touch /tmp/quorvel-pwned)"_s, u"two\nlines"_s, u""_s, u"ü ✓"_s};
-        const ToolResult result = runTool(tool(u"printargs"_s), arguments, StreamMode::outputOnly);
+        const ToolResult result = CommandRunner::processes()->run(tool(u"printargs"_s), arguments, StreamMode::outputOnly);
         QVERIFY(result.output.has_value());
         QStringList received = result.output->split(QChar(0));
         QCOMPARE(received.takeLast(), QString());
@@ -148,7 +148,7 @@ private Q_SLOTS:
 
     void signalledToolReportsFailure()
     {
-        const ToolResult result = runTool(u"/bin/sh"_s, {u"-c"_s, u"echo before; kill -KILL $$"_s}, StreamMode::outputOnly);
+        const ToolResult result = CommandRunner::processes()->run(u"/bin/sh"_s, {u"-c"_s, u"echo before; kill -KILL $$"_s}, StreamMode::outputOnly);
         QVERIFY(result.launched);
         QVERIFY(result.exitStatus != 0);
         QCOMPARE(result.output.value_or(QString()), u"before\n"_s);
@@ -157,7 +157,7 @@ private Q_SLOTS:
     void runsOnAWorkerThreadWithoutEventLoop()
     {
         ToolResult result;
-        std::thread worker([&] { result = runTool(tool(u"bigoutput"_s), {u"1"_s}, StreamMode::combined); });
+        std::thread worker([&] { result = CommandRunner::processes()->run(tool(u"bigoutput"_s), {u"1"_s}, StreamMode::combined); });
         worker.join();
         QVERIFY(result.launched);
         QCOMPARE(result.output.value_or(QString()).size(), qsizetype(2 * 1048576));
@@ -167,7 +167,7 @@ private Q_SLOTS:
     {
         QElapsedTimer timer;
         timer.start();
-        const ToolResult result = runTool(u"/bin/cat"_s, {}, StreamMode::outputOnly);
+        const ToolResult result = CommandRunner::processes()->run(u"/bin/cat"_s, {}, StreamMode::outputOnly);
         QVERIFY(result.launched);
         QCOMPARE(result.output, std::optional<QString>(QString()));
         QVERIFY(timer.elapsed() < 10000);

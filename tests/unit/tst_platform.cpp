@@ -422,7 +422,7 @@ private Q_SLOTS:
 
         const auto platform = makePlatform(PlatformKind::gnuLinux);
         const ToolResult result =
-            runTool(u"/bin/sh"_s, {u"-c"_s, platform->statCommand(dir.filePath(entry))}, StreamMode::outputOnly);
+            CommandRunner::processes()->run(u"/bin/sh"_s, {u"-c"_s, platform->statCommand(dir.filePath(entry))}, StreamMode::outputOnly);
         const QStringList fields = result.output.value_or(QString()).trimmed().split(u' ');
         QVERIFY2(fields.size() >= 4, qPrintable(result.output.value_or(QString())));
         if (!expectedSize.isEmpty())
@@ -444,7 +444,7 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         const auto platform = makePlatform(PlatformKind::gnuLinux);
-        const ToolResult result = runTool(u"/bin/sh"_s, {u"-c"_s, platform->trashListCommand(files)}, StreamMode::outputOnly);
+        const ToolResult result = CommandRunner::processes()->run(u"/bin/sh"_s, {u"-c"_s, platform->trashListCommand(files)}, StreamMode::outputOnly);
         QStringList paths = result.output.value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
         paths.sort();
         QCOMPARE(paths, (QStringList{files + u"/.hidden"_s, files + u"/a.txt"_s, files + u"/sub"_s}));
@@ -491,7 +491,7 @@ private Q_SLOTS:
         QVERIFY(candidates.open(QIODevice::WriteOnly));
         candidates.write(path.toUtf8() + '\n');
         candidates.close();
-        const ToolResult grep = runTool(u"/bin/grep"_s, {u"-E"_s, u"-i"_s, u"-e"_s, arguments[2], candidates.fileName()},
+        const ToolResult grep = CommandRunner::processes()->run(u"/bin/grep"_s, {u"-E"_s, u"-i"_s, u"-e"_s, arguments[2], candidates.fileName()},
                                         StreamMode::combined);
         QCOMPARE(grep.exitStatus, matches ? 0 : 1);
     }
@@ -560,7 +560,7 @@ private Q_SLOTS:
         QVERIFY(!canReadDevice(dir.path()));
         // Agrees with what head(1) can read from the device of "/" (a
         // container may refuse it even to root).
-        const ToolResult probe = runTool(u"/bin/sh"_s,
+        const ToolResult probe = CommandRunner::processes()->run(u"/bin/sh"_s,
                                          {u"-c"_s, u"head -c 4096 \"$(findmnt -no SOURCE /)\" >/dev/null"_s},
                                          StreamMode::discardAll);
         QCOMPARE(makePlatform(PlatformKind::gnuLinux)->hasFullDiskAccess(), probe.exitStatus == 0);

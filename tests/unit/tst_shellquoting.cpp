@@ -48,7 +48,7 @@ std::optional<QString> shellTextOf(const QString &script)
 
 QStringList argumentsReceived(const QString &shellText)
 {
-    const ToolResult result = runTool(u"/bin/sh"_s, {u"-c"_s, shellText}, StreamMode::outputOnly);
+    const ToolResult result = CommandRunner::processes()->run(u"/bin/sh"_s, {u"-c"_s, shellText}, StreamMode::outputOnly);
     if (!result.output)
         return {u"<no output>"_s};
     QStringList arguments = result.output->split(QChar(0));

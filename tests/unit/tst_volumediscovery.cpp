@@ -42,7 +42,7 @@ QStringList names(const QList<VolumeInfo> &volumes)
 
 QString shellOutput(const QString &command)
 {
-    return runTool(u"/bin/sh"_s, {u"-c"_s, command}, StreamMode::outputOnly).output.value_or(QString()).trimmed();
+    return CommandRunner::processes()->run(u"/bin/sh"_s, {u"-c"_s, command}, StreamMode::outputOnly).output.value_or(QString()).trimmed();
 }
 
 bool writeFile(const QString &path, const QByteArray &content)
@@ -359,10 +359,10 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(bindPoint));
         QVERIFY(writeFile(image, QByteArray()));
         QVERIFY(QFile::resize(image, imageSize));
-        const ToolResult made = runTool(mkfs, {u"-q"_s, u"-L"_s, u"Quorvel Test"_s, image}, StreamMode::combined);
+        const ToolResult made = CommandRunner::processes()->run(mkfs, {u"-q"_s, u"-L"_s, u"Quorvel Test"_s, image}, StreamMode::combined);
         if (!made.launched || made.exitStatus != 0)
             QSKIP(qPrintable(mkfs + u" failed: "_s + made.output.value_or(made.startError.value_or(QString()))));
-        const ToolResult mount = runTool(u"/bin/mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint}, StreamMode::combined);
+        const ToolResult mount = CommandRunner::processes()->run(u"/bin/mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint}, StreamMode::combined);
         if (mount.exitStatus != 0)
             QSKIP(qPrintable(u"mount refused: "_s + mount.output.value_or(QString())));
         struct Unmount {
@@ -370,12 +370,12 @@ private Q_SLOTS:
             ~Unmount()
             {
                 for (const QString &point : points)
-                    runTool(u"/bin/umount"_s, {point}, StreamMode::discardAll);
+                    CommandRunner::processes()->run(u"/bin/umount"_s, {point}, StreamMode::discardAll);
             }
         } unmount{{mountPoint}};
         // A bind mount of a folder inside the volume is the same volume again.
         QVERIFY(QDir().mkpath(mountPoint + u"/data"_s));
-        if (runTool(u"/bin/mount"_s, {u"--bind"_s, mountPoint + u"/data"_s, bindPoint}, StreamMode::discardAll).exitStatus == 0)
+        if (CommandRunner::processes()->run(u"/bin/mount"_s, {u"--bind"_s, mountPoint + u"/data"_s, bindPoint}, StreamMode::discardAll).exitStatus == 0)
             unmount.points.prepend(bindPoint);
 
         const QList<VolumeInfo> volumes = makePlatform(PlatformKind::gnuLinux)->discoverVolumes();

@@ -122,6 +122,7 @@ void WindowTest::delegateWithoutWindowCarriesOn()
 
 void WindowTest::delegateStylesTheFirstWindow()
 {
+    AppDelegate::identifyApplication();
     QQuickWindow window;
     AppDelegate().applicationDidFinishLaunching();
     QCOMPARE(window.color(), paletteColor(PaletteColor::backgroundDeep));
