@@ -6,6 +6,7 @@
 #include "carving/carver.h"
 #include "carving/carvescan.h"
 #include "helpers/referencecarver.h"
+#include "helpers/testsupport.h"
 
 Q_DECLARE_METATYPE(PairFilterPath)
 
@@ -285,9 +286,7 @@ private Q_SLOTS:
             const QList<FileSignature> signatures = pickSignatures(rng, size < 4096);
             QByteArray buffer = makeBuffer(rng, size, signatures);
             QByteArray areaBytes;
-            const std::span<const std::uint8_t> bufferSpan(reinterpret_cast<const std::uint8_t *>(buffer.constData()),
-                                                           std::size_t(buffer.size()));
-            CarveInput input = CarveInput::inBuffer(bufferSpan, buffer.size(), 4096);
+            CarveInput input = CarveInput::inBuffer(bytesOf(buffer), buffer.size(), 4096);
             switch (below(rng, 6)) {
             case 0: // area reaching past the buffer, as a read-ahead
                 areaBytes = buffer + makeBuffer(rng, below(rng, 70000), signatures);
@@ -302,8 +301,7 @@ private Q_SLOTS:
                 break;
             }
             if (!areaBytes.isNull())
-                input.area = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(areaBytes.constData()),
-                                                           std::size_t(areaBytes.size()));
+                input.area = bytesOf(areaBytes);
             if (chance(rng, 30))
                 input.scanLength = below(rng, std::size_t(buffer.size()) + 1);
             if (chance(rng, 25))
@@ -436,11 +434,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, type);
         QFETCH(int, inside);
-        QList<FileSignature> signatures;
-        for (const FileSignature &s : defaultSignatures()) {
-            if (s.typeName == type)
-                signatures << s;
-        }
+        const QList<FileSignature> signatures = catalogueRows({type});
         QCOMPARE(signatures.size(), 1);
         const FileSignature &sig = signatures.first();
         QByteArray source(400, 'x');
