@@ -39,14 +39,6 @@ TestCase {
         return loader().source.toString().split("/").pop()
     }
 
-    function test_window_size() {
-        compare(view.width, 1200)
-        compare(view.height, 800)
-        compare(view.minimumWidth, 1000)
-        compare(view.minimumHeight, 650)
-        compare(Qt.colorEqual(view.color, Theme.backgroundDeep), true)
-    }
-
     function test_opens_on_trash_recovery() {
         compare(view.navigation.selectedNav, Recovery.NavigationItem.trashRecovery)
         tryVerify(() => loader().item !== null)
