@@ -37,9 +37,9 @@ struct LauncherLog {
 struct LauncherSetup {
     // linuxBackend hands every run to the real Linux backend, which runs
     // commands directly when the test runs as root.
-    enum class Helper { runScript, exitAtOnce, failToStart, replacement, linuxBackend };
+    enum class Helper { runScript, replacement, failToStart, linuxBackend };
     Helper helper = Helper::runScript;
-    QByteArray replacementScript;   // run as bash -c TEXT helper DEVICE FOLDER PID
+    QString replacementScript;   // run instead of the helper, with its arguments
     std::function<void(qint64 pid)> onHelperStarted;
     std::shared_ptr<LauncherLog> log = std::make_shared<LauncherLog>();
 };
@@ -78,7 +78,7 @@ public:
         ++m_setup.log->shellRuns;
         if (m_setup.helper == LauncherSetup::Helper::linuxBackend)
             return linuxBackendAdministrator().runShell(command, mode);
-        return runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, mode);
+        return CommandRunner::processes()->run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, mode);
     }
 
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
@@ -95,13 +95,9 @@ public:
         auto run = std::make_unique<TestRun>();
         run->process.setStandardOutputFile(QProcess::nullDevice());
         run->process.setStandardErrorFile(QProcess::nullDevice());
-        if (m_setup.helper == Helper::exitAtOnce)
-            run->process.start(QStringLiteral("/bin/true"), {});
-        else if (m_setup.helper == Helper::replacement)
-            run->process.start(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"), QString::fromUtf8(m_setup.replacementScript),
-                                                                         QStringLiteral("helper")} + arguments);
-        else
-            run->process.start(QStringLiteral("/bin/bash"), QStringList{scriptPath} + arguments);
+        const QString script = m_setup.helper == Helper::replacement ? m_setup.replacementScript
+                                                                     : QString::fromUtf8(readFile(scriptPath));
+        run->process.start(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"), script, QStringLiteral("helper")} + arguments);
         if (!run->process.waitForStarted()) {
             *error = run->process.errorString();
             return nullptr;
@@ -159,28 +155,20 @@ const QList<Plant> &standardPlants()
     return plants;
 }
 
-struct ExpectedHit {
-    quint64 offset;
-    QString type;
-    qint64 size;
-    CarvedFileHealth health;
-    QByteArray bytes;
-};
-
-// What carving each 10 MiB chunk of the image on its own gives.
-QList<ExpectedHit> chunkByChunkCarve(const QByteArray &image, const QList<FileSignature> &signatures)
+// What carving each 10 MiB chunk of the image on its own gives, and the
+// bytes of each hit.
+QStringList chunkByChunkCarve(const QByteArray &image, const QList<FileSignature> &signatures, QList<QByteArray> *bytes)
 {
-    QList<ExpectedHit> expected;
+    QStringList hits;
     const Carver carver(signatures);
     for (qint64 base = 0; base < image.size(); base += chunk) {
         const QByteArray piece = image.mid(qsizetype(base), qsizetype(chunk));
-        const auto bytes = bytesOf(piece);
-        carver.carve(CarveInput::inBuffer(bytes, bytes.size(), quint64(base)), [&](const CarveHit &hit) {
-            expected.append({quint64(base) + hit.position, signatures[hit.signature].typeName, hit.end, hit.health,
-                             piece.mid(qsizetype(hit.position), qsizetype(hit.end))});
+        carver.carve(CarveInput::inBuffer(bytesOf(piece), std::size_t(piece.size()), quint64(base)), [&](const CarveHit &hit) {
+            hits << describeHit(quint64(base) + hit.position, signatures[hit.signature].typeName, hit.end, hit.health);
+            *bytes << piece.mid(qsizetype(hit.position), qsizetype(hit.end));
         });
     }
-    return expected;
+    return hits;
 }
 
 QStringList workFolders(const QString &parent)
@@ -336,12 +324,15 @@ private Q_SLOTS:
         const QString victim = run.temporary.filePath(QStringLiteral("victim"));
         QVERIFY(writeFile(victim, "precious"));
         QVERIFY(run.start(2, QCoreApplication::applicationPid(), planted));
-        // Play the program's part: consume each chunk as it is announced.
+        // Play the program's part: consume each chunk once it is announced,
+        // and only then (consuming the planted link itself would hide it).
         QElapsedTimer timer;
         timer.start();
         while (run.helper.state() != QProcess::NotRunning && timer.elapsed() < 10000) {
-            for (const QString &name : QDir(run.work).entryList({QStringLiteral("chunk_*.bin")}, QDir::Files))
-                QFile::remove(run.work + u'/' + name);
+            bool announced = false;
+            const int index = readFile(run.work + QStringLiteral("/ready.txt")).trimmed().toInt(&announced);
+            if (announced)
+                QFile::remove(run.work + QString::asprintf("/chunk_%06d.bin", index));
             run.helper.waitForFinished(50);
         }
         QVERIFY2(run.helper.state() == QProcess::NotRunning, "the helper went on");
@@ -452,36 +443,22 @@ private Q_SLOTS:
         QCOMPARE(sink.statuses, QStringList{QStringLiteral("Scanning Disk with administrator privileges...")});
         QCOMPARE(run.leftOver(), QStringList());
 
-        const QList<ExpectedHit> expected = chunkByChunkCarve(bytes, signatures);
-        QCOMPARE(sink.hits.size(), expected.size());
-        QList<ByteSource::Range> ranges;
-        for (qsizetype n = 0; n < expected.size(); ++n) {
-            const CarvedFile &hit = sink.hits[n];
-            QCOMPARE(hit.offset, expected[n].offset);
-            QCOMPARE(hit.signatureType, expected[n].type);
-            QCOMPARE(hit.estimatedSize, expected[n].size);
-            QCOMPARE(hit.health, expected[n].health);
-            QCOMPARE(hit.sourcePath, QStringLiteral("Disk"));
-            QVERIFY(hit.data.has_value());
-            QCOMPARE(hit.data->head, expected[n].bytes.left(32));
-            QCOMPARE(hit.data->length, expected[n].size);
-            ranges << ByteSource::Range{hit.data->offset, hit.data->length};
-        }
+        QList<QByteArray> expectedBytes;
+        const QStringList hits = describeHits(sink.hits);
+        QCOMPARE(hits, chunkByChunkCarve(bytes, signatures, &expectedBytes));
         // The planted files as planted: the PNG cut at its chunk's end, nothing
         // for the header in a chunk's last 4 bytes.
-        const auto hitAt = [&](quint64 offset, const QString &type) -> const CarvedFile * {
-            for (const CarvedFile &f : sink.hits) {
-                if (f.offset == offset && f.signatureType == type)
-                    return &f;
-            }
-            return nullptr;
-        };
-        QVERIFY(hitAt(1000, QStringLiteral("JPEG")) && hitAt(1000, QStringLiteral("JPEG"))->health == CarvedFileHealth::good);
-        const CarvedFile *png = hitAt(chunk - 100, QStringLiteral("PNG"));
-        QVERIFY(png && png->health == CarvedFileHealth::partial && png->estimatedSize == 100);
-        QVERIFY2(!hitAt(2 * chunk - 4, QStringLiteral("JPEG")), "header in a chunk's last 4 bytes");
-        QVERIFY(hitAt(2 * chunk + 5000, QStringLiteral("PDF")));
-        QVERIFY(hitAt(2 * chunk + 3 * MiB, QStringLiteral("JPEG")));
+        QVERIFY(hits.contains(describeHit(1000, QStringLiteral("JPEG"), 206, CarvedFileHealth::good)));
+        QVERIFY(hits.contains(describeHit(chunk - 100, QStringLiteral("PNG"), 100, CarvedFileHealth::partial)));
+        QVERIFY2(hits.filter(QRegularExpression(QStringLiteral("^%1 ").arg(2 * chunk - 4))).isEmpty(),
+                 "header in a chunk's last 4 bytes");
+        QVERIFY(hits.contains(describeHit(2 * chunk + 5000, QStringLiteral("PDF"), 1013, CarvedFileHealth::good)));
+        QVERIFY(hits.contains(describeHit(2 * chunk + 3 * MiB, QStringLiteral("JPEG"), 5006, CarvedFileHealth::good)));
+        QList<ByteSource::Range> ranges;
+        for (const CarvedFile &hit : sink.hits) {
+            QCOMPARE(hit.sourcePath, QStringLiteral("Disk"));
+            ranges << ByteSource::Range{hit.data->offset, hit.data->length};
+        }
 
         QCOMPARE(sink.progress.size(), 3);
         QCOMPARE(sink.progress[2].bytes, quint64(bytes.size()));
@@ -491,10 +468,11 @@ private Q_SLOTS:
         const std::shared_ptr<ByteSource> source = sink.hits.first().data->source;
         QString error;
         QVERIFY2(source->prepare(ranges, &error), qPrintable(error));
-        for (qsizetype n = 0; n < expected.size(); ++n) {
+        for (qsizetype n = 0; n < expectedBytes.size(); ++n) {
             QByteArray saved;
             QVERIFY2(sink.hits[n].data->read(&saved, &error), qPrintable(error));
-            QCOMPARE(saved, expected[n].bytes);
+            QCOMPARE(saved, expectedBytes[n]);
+            QCOMPARE(sink.hits[n].data->head, saved.left(32));
         }
         QCOMPARE(run.setup.log->shellRuns, 1);
     }
@@ -566,65 +544,57 @@ private Q_SLOTS:
         QCOMPARE(run.leftOver(), QStringList());
     }
 
-    // Ways the helper ends before doing anything, or never starts.
-    void scanEndsWithoutChunks_data()
+    // Ways a scan ends without carving anything: the helper can't be
+    // started, ends at once (the password was refused), or reports DONE
+    // while complete chunks still lie in the folder. It returns at once and
+    // leaves neither the work folder nor a running helper behind.
+    void scanEndsWithoutCarving_data()
     {
         QTest::addColumn<int>("helper");
-        QTest::addColumn<bool>("folderCreatable");
+        QTest::addColumn<QString>("replacement");
         QTest::addColumn<QStringList>("statuses");
         QTest::addColumn<QStringList>("errors");
+        const QStringList scanning{QStringLiteral("Scanning Vol with administrator privileges...")};
         QTest::addRow("password refused: the helper exits at once")
-            << int(LauncherSetup::Helper::exitAtOnce) << true
-            << QStringList{QStringLiteral("Scanning Vol with administrator privileges...")} << QStringList();
+            << int(LauncherSetup::Helper::replacement) << QStringLiteral("exit 0") << scanning << QStringList();
+        QTest::addRow("DONE with complete chunks left")
+            << int(LauncherSetup::Helper::replacement) << QStringLiteral(R"(cd "$2" || exit 1
+head -c 20000 /dev/zero > c && printf '\377\330\377\340' >> c && head -c 200 /dev/zero >> c && printf '\377\331' >> c
+cp c chunk_000000.bin && mv c chunk_000001.bin
+echo DONE > r && mv r ready.txt
+sleep 20)") << scanning << QStringList();
         QTest::addRow("helper can't be launched")
-            << int(LauncherSetup::Helper::failToStart) << true << QStringList()
+            << int(LauncherSetup::Helper::failToStart) << QString() << QStringList()
             << QStringList{QStringLiteral("Failed to launch elevated scan: No such file or directory")};
         QTest::addRow("no folder for the script")
-            << int(LauncherSetup::Helper::runScript) << false << QStringList()
-            << QStringList{QStringLiteral("Failed to create helper script: Not a directory")};
+            << -1 << QString() << QStringList() << QStringList{QStringLiteral("Failed to create helper script: Not a directory")};
     }
-    void scanEndsWithoutChunks()
+    void scanEndsWithoutCarving()
     {
         QFETCH(int, helper);
-        QFETCH(bool, folderCreatable);
+        QFETCH(QString, replacement);
         QFETCH(QStringList, statuses);
         QFETCH(QStringList, errors);
         ScanRun run;
         const QString image = run.image(imageBytes(MiB, {{0, jpegBytes(100)}}));
-        if (!folderCreatable) {
+        if (helper < 0) {
             run.options.temporaryFolder = run.temporary.filePath(QStringLiteral("a-file"));
             QVERIFY(writeFile(run.options.temporaryFolder, "x"));
+        } else {
+            run.setup.helper = LauncherSetup::Helper(helper);
+            run.setup.replacementScript = replacement;
         }
-        run.setup.helper = LauncherSetup::Helper(helper);
         QElapsedTimer timer;
         timer.start();
         run.scan(image, defaultSignatures(), MiB);
-        QVERIFY(timer.elapsed() < 3000);
+        QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(run.sink.statuses, statuses);
         QCOMPARE(run.sink.errors, errors);
         QVERIFY(run.sink.hits.isEmpty() && run.sink.progress.isEmpty());
-        QCOMPARE(run.setup.log->starts, folderCreatable ? 1 : 0);
+        QCOMPARE(run.setup.log->starts, helper < 0 ? 0 : 1);
         QCOMPARE(run.leftOver(), QStringList());
-    }
-
-    // DONE ends the loop even with complete chunks still in the folder; they are
-    // not carved, the helper is stopped and the folder removed.
-    void doneEndsTheLoopWithChunksLeft()
-    {
-        ScanRun run;
-        run.setup.helper = LauncherSetup::Helper::replacement;
-        run.setup.replacementScript = R"(cd "$2" || exit 1
-head -c 20000 /dev/zero > c && printf '\377\330\377\340' >> c && head -c 200 /dev/zero >> c && printf '\377\331' >> c
-cp c chunk_000000.bin && mv c chunk_000001.bin
-echo DONE > r && mv r ready.txt
-sleep 20)";
-        QElapsedTimer timer;
-        timer.start();
-        run.scan(QStringLiteral("/dev/null"), defaultSignatures(), 100 * MiB);
-        QVERIFY(timer.elapsed() < 5000);
-        QVERIFY(run.sink.hits.isEmpty() && run.sink.progress.isEmpty());
-        QCOMPARE(run.leftOver(), QStringList());
-        QVERIFY(waitUntilGone(run.setup.log->helperPids.value(0), 3000));
+        for (const qint64 pid : std::as_const(run.setup.log->helperPids))
+            QVERIFY2(waitUntilGone(pid, 3000), "the helper went on");
     }
 
     void cancelMidScan()

@@ -66,6 +66,20 @@ inline FileSignature catalogueRow(const QString &typeName)
     return catalogueRows({typeName}).value(0);
 }
 
+// A hit as one comparable line: offset, type, size and health.
+inline QString describeHit(quint64 offset, const QString &type, qint64 size, CarvedFileHealth health)
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(offset).arg(type).arg(size).arg(rawValue(health));
+}
+
+inline QStringList describeHits(const QList<CarvedFile> &hits)
+{
+    QStringList lines;
+    for (const CarvedFile &hit : hits)
+        lines << describeHit(hit.offset, hit.signatureType, hit.estimatedSize, hit.health);
+    return lines;
+}
+
 // What `command` prints on standard output through /bin/sh, trimmed.
 inline QString shellOutput(const QString &command, int *exitCode = nullptr)
 {
