@@ -15,19 +15,12 @@ using Plants = QList<QPair<qint64, QByteArray>>;
 
 namespace {
 
-// One hit of the straightforward procedure: every step read with one pread of
-// step + overlap bytes, every candidate window read again with its own pread.
-struct ReferenceHit {
-    quint64 offset = 0;
-    QString type;
-    qint64 size = 0;
-    CarvedFileHealth health = CarvedFileHealth::unknown;
-    QByteArray bytes;
-};
-
-QList<ReferenceHit> referenceScan(const QString &path, const QList<FileSignature> &signatures)
+// The straightforward procedure: every step read with one pread of step +
+// overlap bytes, every candidate window read again with its own pread. Gives
+// each hit as a line and its bytes.
+QStringList referenceScan(const QString &path, const QList<FileSignature> &signatures, QList<QByteArray> *hitBytes)
 {
-    QList<ReferenceHit> hits;
+    QStringList hits;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0)
         return hits;
@@ -73,7 +66,8 @@ QList<ReferenceHit> referenceScan(const QString &path, const QList<FileSignature
                 }
                 if (end <= h + 10)
                     continue;
-                hits.append({quint64(a), s.typeName, end, health, window.left(end)});
+                hits << describeHit(quint64(a), s.typeName, end, health);
+                *hitBytes << window.left(end);
             }
         }
     }
@@ -184,27 +178,20 @@ private Q_SLOTS:
         const QString path = writeImage(m_dir.path(), QStringLiteral("img.dd"), size, random, plants);
         QVERIFY(!path.isEmpty());
 
-        const QList<ReferenceHit> expected = referenceScan(path, signatures);
+        QList<QByteArray> expectedBytes;
+        const QStringList expected = referenceScan(path, signatures, &expectedBytes);
         RecordingSink sink;
         scanRawFile(path, signatures, QStringLiteral("img.dd"), sink);
 
         QVERIFY(sink.errors.isEmpty());
-        QCOMPARE(sink.hits.size(), expected.size());
+        QCOMPARE(describeHits(sink.hits), expected);
         for (qsizetype i = 0; i < expected.size(); ++i) {
             const CarvedFile &hit = sink.hits.at(i);
-            const ReferenceHit &want = expected.at(i);
-            QCOMPARE(hit.offset, want.offset);
-            QCOMPARE(hit.signatureType, want.type);
-            QCOMPARE(hit.estimatedSize, want.size);
-            QCOMPARE(hit.health, want.health);
             QCOMPARE(hit.sourcePath, QStringLiteral("img.dd"));
-            QVERIFY(hit.data);
-            QCOMPARE(hit.data->offset, want.offset);
-            QCOMPARE(hit.data->length, want.size);
-            QCOMPARE(hit.data->head, want.bytes.left(32));
             QByteArray saved;
             QVERIFY(hit.data->read(&saved, nullptr));
-            QCOMPARE(saved, want.bytes);
+            QCOMPARE(saved, expectedBytes.at(i));
+            QCOMPARE(hit.data->head, saved.left(32));
         }
         // Every hit refers to the one source of the scan; none owns its bytes.
         if (!sink.hits.isEmpty()) {
@@ -215,20 +202,6 @@ private Q_SLOTS:
                 QCOMPARE(hit.data->source.get(), sink.hits.first().data->source.get());
         }
         QCOMPARE(sink.progress.size(), qsizetype((size + MiB - 1) / MiB));
-    }
-
-    void plantedFilesComeBackWhole()
-    {
-        const QByteArray jpeg = jpegBytes(3 * MiB);
-        const QString path = writeImage(m_dir.path(), QStringLiteral("whole.img"), 6 * MiB, false, {{MiB - 2, jpeg}});
-        RecordingSink sink;
-        scanRawFile(path, catalogueRows({QStringLiteral("JPEG")}), QStringLiteral("whole.img"), sink);
-        QCOMPARE(sink.hits.size(), 1);
-        QCOMPARE(sink.hits.first().offset, quint64(MiB - 2));
-        QCOMPARE(sink.hits.first().health, CarvedFileHealth::good);
-        QByteArray bytes;
-        QVERIFY(sink.hits.first().data->read(&bytes, nullptr));
-        QCOMPARE(bytes, jpeg);
     }
 
     // The last step counts in full: 2 MiB of a 1.5 MiB image, capped at 1.0.
