@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -56,13 +57,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fileSystem");
         QTest::addRow("captured listing, personality wins")
             << QString::fromUtf8(readFixture(u"diskutil-info-data.txt"_s)) << u"/dev/disk3s1"_s << u"APFS"_s;
-        QTest::addRow("bundle only") << u"   Device Node:      /dev/disk4s2\n   Type (Bundle):    msdos\n"_s
-                                     << u"/dev/disk4s2"_s << u"msdos"_s;
         QTest::addRow("later line wins whatever its kind")
             << u"File System Personality:  HFS+\nType (Bundle):  hfs\n"_s << u"unknown"_s << u"hfs"_s;
         QTest::addRow("tabs and padding") << u"\t Device Node:\t/dev/disk9 \t\n\tFile System Personality: \tExFAT\t"_s
                                           << u"/dev/disk9"_s << u"ExFAT"_s;
-        QTest::addRow("text after the last colon") << u"Type (Bundle): a: b:  ntfs \n"_s << u"unknown"_s << u"ntfs"_s;
         QTest::addRow("key must start the line") << u"   Volume Device Node: /dev/disk1\n"_s << u"unknown"_s
                                                  << u"unknown"_s;
         QTest::addRow("nothing") << QString() << u"unknown"_s << u"unknown"_s;
@@ -289,23 +287,6 @@ private Q_SLOTS:
         QCOMPARE(::formatVolumeList({odd}).count(u'\n'), 1);
     }
 
-    void linuxDiscoveryListsTheRootVolume()
-    {
-        const QString rootSource = shellOutput(u"findmnt -no SOURCE /"_s);
-        if (!rootSource.startsWith(u"/dev/"_s))
-            QSKIP("the root file system here is not on a block device");
-        const QList<VolumeInfo> volumes = makePlatform(PlatformKind::gnuLinux)->discoverVolumes();
-        auto root = std::find_if(volumes.begin(), volumes.end(), [](const VolumeInfo &v) { return v.mountPoint == u"/"_s; });
-        QVERIFY(root != volumes.end());
-        QCOMPARE(root->device, rootSource);
-        QCOMPARE(root->rawDevice, rootSource);
-        QCOMPARE(root->fileSystem, shellOutput(u"findmnt -no FSTYPE /"_s));
-        QVERIFY(!root->name.isEmpty());
-        QVERIFY(root->totalSize > 0);
-        for (const VolumeInfo &v : volumes)
-            QVERIFY2(v.device.startsWith(u"/dev/"_s), qPrintable(v.mountPoint));
-    }
-
     void loopMountedImageIsDiscovered_data()
     {
         QTest::addColumn<QString>("fileSystem");
@@ -332,28 +313,24 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(bindPoint));
         QVERIFY(writeFile(image, QByteArray()));
         QVERIFY(QFile::resize(image, imageSize));
-        const ToolResult made = CommandRunner::processes()->run(mkfs, {u"-q"_s, u"-L"_s, u"Quorvel Test"_s, image}, StreamMode::combined);
-        if (!made.launched || made.exitStatus != 0)
-            QSKIP(qPrintable(mkfs + u" failed: "_s + made.output.value_or(made.startError.value_or(QString()))));
-        const ToolResult mount = CommandRunner::processes()->run(u"/bin/mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint}, StreamMode::combined);
-        if (mount.exitStatus != 0)
-            QSKIP(qPrintable(u"mount refused: "_s + mount.output.value_or(QString())));
-        struct Unmount {
-            QStringList points;
-            ~Unmount()
-            {
-                for (const QString &point : points)
-                    CommandRunner::processes()->run(u"/bin/umount"_s, {point}, StreamMode::discardAll);
-            }
-        } unmount{{mountPoint}};
+        if (QProcess::execute(mkfs, {u"-q"_s, u"-L"_s, u"Quorvel Test"_s, image}) != 0)
+            QSKIP(qPrintable(mkfs + u" failed"_s));
+        if (QProcess::execute(u"/bin/mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint}) != 0)
+            QSKIP("mount refused to mount the image");
+        QStringList mounted{mountPoint};
+        const auto unmount = qScopeGuard([&] {
+            for (const QString &point : std::as_const(mounted))
+                QProcess::execute(u"/bin/umount"_s, {point});
+        });
         // A bind mount of a folder inside the volume is the same volume again.
         QVERIFY(QDir().mkpath(mountPoint + u"/data"_s));
-        if (CommandRunner::processes()->run(u"/bin/mount"_s, {u"--bind"_s, mountPoint + u"/data"_s, bindPoint}, StreamMode::discardAll).exitStatus == 0)
-            unmount.points.prepend(bindPoint);
+        if (QProcess::execute(u"/bin/mount"_s, {u"--bind"_s, mountPoint + u"/data"_s, bindPoint}) == 0)
+            mounted.prepend(bindPoint);
 
         const QList<VolumeInfo> volumes = makePlatform(PlatformKind::gnuLinux)->discoverVolumes();
         QList<VolumeInfo> ours;
         for (const VolumeInfo &v : volumes) {
+            QVERIFY2(v.device.startsWith(u"/dev/"_s), qPrintable(v.mountPoint));
             if (v.mountPoint.startsWith(dir.path()))
                 ours.append(v);
         }
