@@ -80,29 +80,30 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(m_out));
     }
 
+    // Carved bytes take the hit's suggested name, a whole file its own; a
+    // taken name (by a file or a folder) gets the next free "stem (n).ext".
     void names_data()
     {
-        QTest::addColumn<QList<CarvedFile>>("hits");
-        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("sourceName");   // empty: carved bytes at `offset`
+        QTest::addColumn<quint64>("offset");
+        QTest::addColumn<QStringList>("existing");  // a trailing "/" makes a folder
         QTest::addColumn<QStringList>("expected");
-        const QByteArray bytes("0123456789abcdef");
-        const auto jpeg = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0xA000, bytes);
-        QTest::addRow("same offset three times")
-            << QList<CarvedFile>{jpeg, jpeg, jpeg} << QStringList()
-            << QStringList{QStringLiteral("recovered_jpeg_0000A000.jpg"), QStringLiteral("recovered_jpeg_0000A000 (1).jpg"),
-                           QStringLiteral("recovered_jpeg_0000A000 (2).jpg")};
-        QTest::addRow("name taken beforehand")
-            << QList<CarvedFile>{hit(QStringLiteral("PNG"), QStringLiteral("png"), 4096, bytes)}
-            << QStringList{QStringLiteral("recovered_png_00001000.png")}
-            << QStringList{QStringLiteral("recovered_png_00001000 (1).png")};
-        QTest::addRow("a folder in the way counts as taken")
-            << QList<CarvedFile>{hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, bytes)}
-            << QStringList{QStringLiteral("recovered_png_00000000.png/")}
-            << QStringList{QStringLiteral("recovered_png_00000000 (1).png")};
+        QTest::addRow("same hit three times")
+            << QString() << quint64(0xA000) << QStringList()
+            << QStringList{"recovered_jpeg_0000A000.jpg", "recovered_jpeg_0000A000 (1).jpg", "recovered_jpeg_0000A000 (2).jpg"};
+        QTest::addRow("name taken beforehand") << QString() << quint64(4096) << QStringList{"recovered_jpeg_00001000.jpg"}
+                                               << QStringList{"recovered_jpeg_00001000 (1).jpg"};
+        QTest::addRow("a folder in the way counts as taken") << QString() << quint64(0) << QStringList{"recovered_jpeg_00000000.jpg/"}
+                                                             << QStringList{"recovered_jpeg_00000000 (1).jpg"};
+        QTest::addRow("whole file") << "photo.png" << quint64(0) << QStringList() << QStringList{"photo.png", "photo (1).png"};
+        QTest::addRow("whole file without extension") << "Makefile" << quint64(0) << QStringList()
+                                                      << QStringList{"Makefile", "Makefile (1)"};
+        QTest::addRow("hidden name") << ".profile" << quint64(0) << QStringList() << QStringList{".profile", ".profile (1)"};
     }
     void names()
     {
-        QFETCH(QList<CarvedFile>, hits);
+        QFETCH(QString, sourceName);
+        QFETCH(quint64, offset);
         QFETCH(QStringList, existing);
         QFETCH(QStringList, expected);
         for (const QString &name : existing) {
@@ -111,43 +112,23 @@ private Q_SLOTS:
             else
                 QVERIFY(writeFile(m_out + QLatin1Char('/') + name, "old"));
         }
+        const QString source = m_dir.path() + QStringLiteral("/src-%1/").arg(m_run) + sourceName;
+        CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), offset, QByteArray("payload"));
+        if (!sourceName.isEmpty()) {
+            QVERIFY(writeFile(source, "payload"));
+            file = hit(QStringLiteral("PNG"), QStringLiteral("png"), offset, std::nullopt, source);
+        }
         QStringList saved;
-        for (const CarvedFile &file : hits) {
+        for (qsizetype n = 0; n < expected.size(); ++n) {
             const SaveResult result = saveCarvedFile(file, m_out);
             QVERIFY2(result, qPrintable(result.error ? result.error->description : QString()));
             saved.append(QFileInfo(result.savedPath).fileName());
-            QCOMPARE(readFile(result.savedPath), QByteArray("0123456789abcdef"));
+            QCOMPARE(readFile(result.savedPath), QByteArray("payload"));
         }
         QCOMPARE(saved, expected);
         for (const QString &name : existing) {
             if (!name.endsWith(QLatin1Char('/')))
                 QCOMPARE(readFile(m_out + QLatin1Char('/') + name), QByteArray("old"));
-        }
-    }
-
-    void wholeFilesAreCopiedUnderTheirOwnName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addRow("with extension") << QStringLiteral("photo.png")
-                                        << QStringList{QStringLiteral("photo.png"), QStringLiteral("photo (1).png")};
-        QTest::addRow("without extension") << QStringLiteral("Makefile")
-                                           << QStringList{QStringLiteral("Makefile"), QStringLiteral("Makefile (1)")};
-        QTest::addRow("hidden name") << QStringLiteral(".profile")
-                                     << QStringList{QStringLiteral(".profile"), QStringLiteral(".profile (1)")};
-    }
-    void wholeFilesAreCopiedUnderTheirOwnName()
-    {
-        QFETCH(QString, name);
-        QFETCH(QStringList, expected);
-        const QString source = m_dir.path() + QStringLiteral("/src-") + QString::number(qHash(name)) + QLatin1Char('/') + name;
-        QVERIFY(writeFile(source, "whole file"));
-        const CarvedFile file = hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, std::nullopt, source);
-        for (const QString &want : expected) {
-            const SaveResult result = saveCarvedFile(file, m_out);
-            QVERIFY(result);
-            QCOMPARE(QFileInfo(result.savedPath).fileName(), want);
-            QCOMPARE(readFile(result.savedPath), QByteArray("whole file"));
         }
     }
 
