@@ -39,12 +39,6 @@ TestCase {
         return loader().source.toString().split("/").pop()
     }
 
-    function test_opens_on_trash_recovery() {
-        compare(view.navigation.selectedNav, Recovery.NavigationItem.trashRecovery)
-        tryVerify(() => loader().item !== null)
-        compare(screenFile(), "TrashRecoveryView.qml")
-    }
-
     function test_row_shows_its_screen_data() {
         return [
             { tag: "trashRecovery", item: Recovery.NavigationItem.trashRecovery, title: "Trash Recovery", screen: "TrashRecoveryView.qml" },
