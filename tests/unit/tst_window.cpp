@@ -11,7 +11,6 @@
 #include "appdelegate.h"
 #include "formatting.h"
 #include "model/palette.h"
-#include "navigationmodel.h"
 #include "palettebridge.h"
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
@@ -146,17 +145,6 @@ void WindowTest::mainViewLoadsWithoutWarnings()
         QQuickWindow *window = showMainView(engine);
         QVERIFY(window);
         QCOMPARE(window->minimumSize(), QSize(1000, 650));
-        auto *navigation = window->findChild<NavigationModel *>(QStringLiteral("navigation"));
-        QVERIFY(navigation);
-        for (NavigationItem item : allNavigationItems()) {
-            navigation->setSelectedNav(item);
-            auto *loader = window->findChild<QQuickItem *>(QStringLiteral("screenLoader"));
-            QVERIFY(loader);
-            QTRY_VERIFY(loader->property("item").value<QQuickItem *>());
-        }
-        navigation->setShowingAbout(true);
-        QTest::qWait(100);
-        navigation->setShowingAbout(false);
         const QImage frame = window->grabWindow();
         QVERIFY(!frame.isNull());
         // The background is backgroundDeep, seen at a point without content.
