@@ -441,22 +441,12 @@ private Q_SLOTS:
         source.replace(0, sig.header.size(), sig.header);
         source.replace(40, sig.header.size(), sig.header);
         source.replace(200, sig.footer->size(), *sig.footer);
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
-
+        const auto bytes = bytesOf(source);
         const Carver carver(signatures);
         CarveFooterMemo memo;
-        CarveInput first;
-        first.buffer = {bytes, 30};
-        first.scanLength = 30;
-        first.area = {bytes, std::size_t(200 + inside)};
-        first.footerMemo = &memo;
-        CarveInput second;
-        second.buffer = {bytes + 30, 30};
-        second.scanLength = 30;
-        second.area = {bytes + 30, 370};
-        second.windowEnd = std::size_t(200 + sig.footer->size() - 30);
-        second.baseOffset = 30;
-        second.footerMemo = &memo;
+        const CarveInput first{bytes.first(30), 30, bytes.first(std::size_t(200 + inside)), SIZE_MAX, SIZE_MAX, 0, &memo};
+        const CarveInput second{bytes.subspan(30, 30), 30, bytes.subspan(30), std::size_t(170 + sig.footer->size()),
+                                SIZE_MAX, 30, &memo};
         for (const CarveInput &input : {first, second}) {
             const std::vector<CarveHit> want = referenceCarve(signatures, input);
             const std::vector<CarveHit> got = engineCarve(carver, input);
