@@ -84,6 +84,8 @@ private Q_SLOTS:
             << std::vector<Hit>{{2, "JPEG", 14, CarvedFileHealth::partial}};
         QTest::addRow("header cut by the buffer end")
             << QStringList{"PNG"} << QByteArray(40, 'q') + hex("89504E470D0A1A") << std::vector<Hit>{};
+        QTest::addRow("PNG ends with its IEND chunk")
+            << QStringList{"PNG"} << pngBytes(30) + "tail" << std::vector<Hit>{{0, "PNG", 46, CarvedFileHealth::good}};
         QTest::addRow("footer overlapping the header is not taken")
             << QStringList{"JPEG"} << hex("FFD8FFD9") + QByteArray(20, '\0')
             << std::vector<Hit>{{0, "JPEG", 24, CarvedFileHealth::partial}};

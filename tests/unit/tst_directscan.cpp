@@ -140,6 +140,9 @@ private Q_SLOTS:
              {}},
             {"header 6 bytes before the end of the first MiB", 2 * MiB, false, {{MiB - 6, jpegBytes(5000)}}, {}},
             {"header exactly at 1 MiB", 2 * MiB, false, {{MiB, jpegBytes(5000)}}, {}},
+            // Validators look past the header, and so past the step.
+            {"validated headers in a step's last byte", 3 * MiB, false,
+             {{MiB - 1, QByteArray("\0\0\0\x18" "ftypheic", 12)}, {2 * MiB - 1, QByteArray("RIFF\x10\0\0\0WEBP", 12)}}, {}},
             {"header cut by the end of the image", MiB + 10, false, {{MiB + 7, jpegBytes(100)}}, {}},
             {"window cut by the end of the image", MiB + 100, false, {{MiB, QByteArray::fromHex("FFD8FFE0")}}, {}},
             {"no footer within 10 MiB", 21 * MiB, false,
