@@ -273,7 +273,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::addRow("busy: the platform's text, no reason")
             << EBUSY << QStringLiteral("/dev/sdb1") << QStringLiteral("/dev/sdb1 busy, umount /dev/sdb1");
-        QTest::addRow("busy, a path holding %2") << EBUSY << QStringLiteral("/tmp/a%2b.img")
+        QTest::newRow("busy, a path holding %2") << EBUSY << QStringLiteral("/tmp/a%2b.img")
                                                  << QStringLiteral("/tmp/a%2b.img busy, umount /tmp/a%2b.img");
         QTest::addRow("permission denied") << EACCES << QStringLiteral("/dev/sdb")
                                            << QStringLiteral("Cannot open /dev/sdb: Permission denied<rights>");
