@@ -149,8 +149,10 @@ public:
     virtual QString fileIndexTool() const = 0;
     // Where the index is searched for a volume (the users' homes for the
     // system volume), and the arguments that list the indexed paths below
-    // `folder` whose names end in "." + one of `extensions`, one per line
-    // (locate ignores case; the Spotlight query is mdfind's own).
+    // `folder`. mdfind's Spotlight query keeps only names ending in "." +
+    // one of `extensions` and prints one path a line; locate prints every
+    // indexed path holding `folder` + "/", NUL-separated, and leaves the
+    // rest to the caller.
     virtual QString indexSearchFolder(const QString &mountPoint) const = 0;
     virtual QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const = 0;
 

@@ -362,31 +362,6 @@ private Q_SLOTS:
         QCOMPARE(makePlatform(PlatformKind::gnuLinux)->indexSearchFolder(u"/media/u/X"_s), u"/media/u/X"_s);
     }
 
-    void locatePatternMatchesLiterally_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("matches");
-        const QString folder = u"/home/u/it's (1)+[x]"_s;
-        QTest::addRow("deep, upper case") << folder + u"/a/B.JPG"_s << true;
-        QTest::addRow("second extension") << folder + u"/c.png"_s << true;
-        QTest::addRow("regex characters are literal") << u"/home/u/it's (1)x[x]/a.jpg"_s << false;
-        QTest::addRow("extension must end the name") << folder + u"/a.jpgx"_s << false;
-        QTest::addRow("dot is literal") << folder + u"/ajpg"_s << false;
-        QTest::addRow("sibling folder with the same prefix") << folder + u"2/a.jpg"_s << false;
-    }
-    void locatePatternMatchesLiterally()
-    {
-        QFETCH(QString, path);
-        QFETCH(bool, matches);
-        const QStringList arguments = locateArguments(u"/home/u/it's (1)+[x]/"_s, {u"jpg"_s, u"png"_s});
-        QCOMPARE(arguments.mid(0, 2), (QStringList{u"-i"_s, u"--regex"_s}));
-        // plocate uses POSIX extended regular expressions, as grep -E does.
-        QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(u"paths"_s), path.toUtf8() + '\n'));
-        const int status = QProcess::execute(u"/bin/grep"_s, {u"-q"_s, u"-E"_s, u"-i"_s, u"-e"_s, arguments[2], dir.filePath(u"paths"_s)});
-        QCOMPARE(status, matches ? 0 : 1);
-    }
-
     void copyCommandCopiesAndHandsOver_data()
     {
         QTest::addColumn<bool>("throughPkexec");
