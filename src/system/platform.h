@@ -68,6 +68,11 @@ struct PlatformTexts {
     QString snapshotsFoundNote;
     QString searchingIndexStatus;
     QString indexUnavailable;
+    // "Found %1 recently deleted files from ..." after the index search.
+    QString indexHitsFoundTemplate;
+    // The closing count of the deleted-files scan: %1 in all, %2 of them in
+    // the Trash, %3 from the file index.
+    QString deletedFilesTotalsTemplate;
     QString noDeletedFilesTips;
     // Trash listing could not start its administrator run.
     QString trashAccessDenied;

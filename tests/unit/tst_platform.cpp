@@ -46,6 +46,7 @@ QList<std::pair<const char *, QString>> textsOf(const PlatformTexts &t)
         {"deletedFilesModeDescription", t.deletedFilesModeDescription},
         {"checkingSnapshotsStatus", t.checkingSnapshotsStatus}, {"snapshotsFoundNote", t.snapshotsFoundNote},
         {"searchingIndexStatus", t.searchingIndexStatus}, {"indexUnavailable", t.indexUnavailable},
+        {"indexHitsFoundTemplate", t.indexHitsFoundTemplate}, {"deletedFilesTotalsTemplate", t.deletedFilesTotalsTemplate},
         {"noDeletedFilesTips", t.noDeletedFilesTips}, {"trashAccessDenied", t.trashAccessDenied},
         {"snapshotListFailed", t.snapshotListFailed}, {"fullDiskAccessTitle", t.fullDiskAccessTitle},
         {"snapshotsSubtitle", t.snapshotsSubtitle},
@@ -189,7 +190,7 @@ private Q_SLOTS:
                                      u"Full Disk Access"_s, u"System Settings"_s, u"diskutil"_s, u"rdisk"_s,
                                      u"tmutil"_s, u"SIP"_s, u"/Volumes"_s};
         const QStringList marks = {u"\u26A0\uFE0F"_s, u"1\uFE0F\u20E3"_s, u"2\uFE0F\u20E3"_s, u"3\uFE0F\u20E3"_s,
-                                   u"\U0001F4A1"_s, u"%1"_s, u"\n"_s};
+                                   u"\U0001F4A1"_s, u"%1"_s, u"%2"_s, u"%3"_s, u"\n"_s};
         for (qsizetype i = 0; i < mac.size(); ++i) {
             const QString &macText = mac[i].second;
             const QString &gnuText = gnu[i].second;
