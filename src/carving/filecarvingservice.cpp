@@ -1,5 +1,6 @@
 #include "filecarvingservice.h"
 
+#include "carving/deletedfilesscan.h"
 #include "carving/elevatedscan.h"
 #include "system/platform.h"
 
@@ -120,6 +121,10 @@ FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObje
     , m_platform(std::move(platform))
     , m_model(new CarvedFileModel(this))
     , m_volumes(new VolumeListModel(this))
+    , m_deletedFilesScan([platform = m_platform](ReviewingSink &sink, const VolumeInfo &volume,
+                                                 const QList<FileSignature> &signatures) {
+        DeletedFiles::scan(*platform, volume, signatures, sink);
+    })
 {
 }
 
@@ -323,6 +328,17 @@ void FileCarvingService::scanDiskImage(const QUrl &url, Signatures signatures)
     });
 }
 
+void FileCarvingService::scanDeletedFiles(const VolumeInfo &volume, Signatures signatures)
+{
+    beginScan();
+    const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
+    startScan([volume, chosen, deletedFilesScan = m_deletedFilesScan](CarvingSink &sink) {
+        if (deletedFilesScan)
+            deletedFilesScan(sink, volume, chosen);
+        sink.finishScan();
+    });
+}
+
 void FileCarvingService::refreshVolumes()
 {
     m_volumeWork.start([platform = m_platform](Request<FileCarvingService> &request) {
@@ -347,6 +363,12 @@ void FileCarvingService::startDirectoryScan(const QString &path, const QStringLi
 void FileCarvingService::startDiskImageScan(const QUrl &url, const QStringList &typeNames)
 {
     scanDiskImage(url, signaturesNamed(typeNames));
+}
+
+void FileCarvingService::startDeletedFilesScan(const QString &volumeId, const QStringList &typeNames)
+{
+    if (const std::optional<VolumeInfo> volume = m_volumes->volumeWithId(volumeId))
+        scanDeletedFiles(*volume, signaturesNamed(typeNames));
 }
 
 void FileCarvingService::newScan()

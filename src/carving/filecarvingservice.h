@@ -53,6 +53,11 @@ public:
     // worker with the folder it starts from. Unset, the step is left out.
     using DirectoryScanStep = std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &)>;
     using MatchingStep = std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &)>;
+    // The Deleted Files mode's steps for a volume; the service runs the
+    // completion after them. By default the Trash, snapshot and file-index
+    // scan on the service's platform; unset, that mode is a scan start and a
+    // completion.
+    using DeletedFilesScanStep = std::function<void(ReviewingSink &, const VolumeInfo &, const QList<FileSignature> &)>;
 
     // Works on `platform`: the volumes, the administrator scan of a device
     // the program can't open itself and the texts that name the system's
@@ -83,6 +88,7 @@ public:
 
     void setDirectoryScan(DirectoryScanStep scan) { m_directoryScan = std::move(scan); }
     void setExistingFileMatching(MatchingStep matching) { m_matching = std::move(matching); }
+    void setDeletedFilesScan(DeletedFilesScanStep scan) { m_deletedFilesScan = std::move(scan); }
 
     // Scan entry operations: reset the state, start one worker, return. An
     // absent signature list means the whole catalogue; a given one, even an
@@ -90,6 +96,7 @@ public:
     void scanVolume(const VolumeInfo &volume, Signatures signatures = std::nullopt);
     void scanDirectory(const QString &path, Signatures signatures = std::nullopt);
     void scanDiskImage(const QUrl &url, Signatures signatures = std::nullopt);
+    void scanDeletedFiles(const VolumeInfo &volume, Signatures signatures = std::nullopt);
 
     // Saving runs on the caller's thread (the screen's, by design).
     SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder) const;
@@ -106,6 +113,7 @@ public:
     Q_INVOKABLE void startVolumeScan(const QString &volumeId, const QStringList &typeNames);
     Q_INVOKABLE void startDirectoryScan(const QString &path, const QStringList &typeNames);
     Q_INVOKABLE void startDiskImageScan(const QUrl &url, const QStringList &typeNames);
+    Q_INVOKABLE void startDeletedFilesScan(const QString &volumeId, const QStringList &typeNames);
     // Stop: the scan ends at its next check and still runs its completion.
     Q_INVOKABLE void cancelScan() { m_scanWork.cancel(); }
     // New Scan: no hits, progress 0, no error, empty status.
@@ -157,6 +165,7 @@ private:
 
     DirectoryScanStep m_directoryScan;
     MatchingStep m_matching;
+    DeletedFilesScanStep m_deletedFilesScan;
     // Declared last: destroyed first, so that a request can never reach a
     // half-destroyed service.
     ServiceWork<FileCarvingService> m_scanWork{this};
