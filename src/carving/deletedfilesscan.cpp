@@ -349,7 +349,7 @@ QStringList pathsFromLineListing(const QString &output, const QStringList &folde
 }
 
 qsizetype scanTrashFolders(Platform &platform, const QString &mountPoint, const QList<FileSignature> &signatures,
-                           ScanSink &sink)
+                           ScanSink &sink, QSet<QString> *originalPaths)
 {
     const QList<TrashFolder> folders = trashFoldersOf(platform, mountPoint);
     QStringList paths = administratorListing(platform, folders);
@@ -380,6 +380,8 @@ qsizetype scanTrashFolders(Platform &platform, const QString &mountPoint, const 
         if (!hit)
             continue;
         hit->originalPath = originalPathOf(path, folders);
+        if (originalPaths && hit->originalPath)
+            originalPaths->insert(*hit->originalPath);
         sink.postCarvedFiles({std::move(*hit)});
         ++found;
         sink.postProgress(0, std::nullopt, [](qsizetype hitCount) -> QString {
@@ -390,7 +392,7 @@ qsizetype scanTrashFolders(Platform &platform, const QString &mountPoint, const 
 }
 
 Counts scanSnapshotsAndSpotlight(Platform &platform, const VolumeInfo &volume,
-                                 const QList<FileSignature> &signatures, ScanSink &sink)
+                                 const QList<FileSignature> &signatures, ScanSink &sink, const QSet<QString> &inTrash)
 {
     const PlatformTexts &texts = platform.texts();
     Counts counts;
@@ -413,7 +415,7 @@ Counts scanSnapshotsAndSpotlight(Platform &platform, const VolumeInfo &volume,
         if (sink.shouldCancel())
             break;
         const FileSignature *signature = signatureForExtension(signatures, path);
-        if (!signature || !isGone(path))
+        if (!signature || inTrash.contains(path) || !isGone(path))
             continue;
         CarvedFile hit;
         hit.signatureType = signature->typeName;
@@ -435,9 +437,10 @@ Counts scan(Platform &platform, const VolumeInfo &volume, const QList<FileSignat
 {
     const PlatformTexts &texts = platform.texts();
     sink.postStatus(u"Phase 1: Scanning Trash folders..."_s);
-    const qsizetype trashHits = scanTrashFolders(platform, volume.mountPoint, signatures, sink);
+    QSet<QString> inTrash;
+    const qsizetype trashHits = scanTrashFolders(platform, volume.mountPoint, signatures, sink, &inTrash);
     sink.postStatus(texts.checkingSnapshotsStatus);
-    Counts counts = scanSnapshotsAndSpotlight(platform, volume, signatures, sink);
+    Counts counts = scanSnapshotsAndSpotlight(platform, volume, signatures, sink, inTrash);
     counts.trashHits = trashHits;
 
     // This scan started with no hits and is the only one adding any, so

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,7 +42,9 @@ class Platform;
 // file index for paths below the volume (below the users' homes for the
 // system volume) whose extension a signature has and that no longer exist.
 // Each becomes a "partial" hit of size 0: the name is all that is left, so
-// saving it counts as "no data".
+// saving it counts as "no data". A path that a Trash hit came from is left
+// out: the index is a day old on Linux, so it still names every file trashed
+// since, which phase 1 has found whole.
 //
 // - macOS: `tmutil listlocalsnapshots`, and `mdfind -onlyin` with a Spotlight
 //   query built from the extensions.
@@ -74,13 +77,16 @@ struct Counts {
 // Both phases and the closing texts; the caller runs the completion step.
 Counts scan(Platform &platform, const VolumeInfo &volume, const QList<FileSignature> &signatures, ScanSink &sink);
 
-// Phase 1; returns the number of hits it posted.
+// Phase 1; returns the number of hits it posted, and adds the original paths
+// of those hits that have one to `originalPaths`.
 qsizetype scanTrashFolders(Platform &platform, const QString &mountPoint, const QList<FileSignature> &signatures,
-                           ScanSink &sink);
+                           ScanSink &sink, QSet<QString> *originalPaths = nullptr);
 
-// Phase 2; fills the counts it owns (not trashHits).
+// Phase 2; fills the counts it owns (not trashHits). A path in `inTrash` is
+// no index hit: the file is whole in the Trash, and phase 1 has it.
 Counts scanSnapshotsAndSpotlight(Platform &platform, const VolumeInfo &volume,
-                                 const QList<FileSignature> &signatures, ScanSink &sink);
+                                 const QList<FileSignature> &signatures, ScanSink &sink,
+                                 const QSet<QString> &inTrash = {});
 
 // The first signature that recognises a file from its first bytes (at most
 // 32): its header fits and matches, and its validator, if any, accepts all
