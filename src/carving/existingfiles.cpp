@@ -179,16 +179,13 @@ Verdict judgeHit(const HitFacts &hit, const FingerprintTable &table, const PathT
     return verdict;
 }
 
-void matchExistingFiles(const QString &root, const QList<FileSignature> &signatures, ReviewingSink &sink,
-                        TreeWalk::Scope scope)
-{
-    sink.postStatus(u"Filtering: comparing with existing files on volume..."_s);
-    TreeWalk::Walker walker(root, {scope, true});
-    if (!walker.open())
-        return;
+namespace {
 
-    PathTable paths(root);
-    FingerprintTable table(signatures);
+// Fingerprints every visible file the signatures recognise, until the walk
+// ends or is stopped.
+void fingerprintTree(TreeWalk::Walker &walker, const QList<FileSignature> &signatures, ReviewingSink &sink,
+                     FingerprintTable &table, PathTable &paths)
+{
     // folders[d] is the folder whose entries are at depth d.
     std::vector<quint32> folders{PathTable::rootIndex};
     qint64 seen = 0;
@@ -220,6 +217,17 @@ void matchExistingFiles(const QString &root, const QList<FileSignature> &signatu
         return true;
     });
     table.seal();
+}
+
+} // namespace
+
+void matchExistingFiles(const QString &root, const QList<FileSignature> &signatures, ReviewingSink &sink,
+                        TreeWalk::Scope scope)
+{
+    sink.postStatus(u"Filtering: comparing with existing files on volume..."_s);
+    TreeWalk::Walker walker(root, {scope, true});
+    if (!walker.open())
+        return;
 
     QList<HitFacts> facts;
     const bool read = sink.withHits([&facts](HitTable &hits) {
@@ -232,6 +240,16 @@ void matchExistingFiles(const QString &root, const QList<FileSignature> &signatu
     });
     if (!read)
         return;
+
+    // Only hits with bytes are looked up in the table; a hit that stands for
+    // a file at a path (every hit of a Directory Scan) is judged by that path.
+    // Without hits with bytes the walk would read every file again for
+    // nothing, doubling the time of a Directory Scan.
+    PathTable paths(root);
+    FingerprintTable table(signatures);
+    if (std::any_of(facts.cbegin(), facts.cend(), [](const HitFacts &hit) { return hit.hasData; }))
+        fingerprintTree(walker, signatures, sink, table, paths);
+
     std::vector<Verdict> verdicts;
     verdicts.reserve(std::size_t(facts.size()));
     for (const HitFacts &hit : std::as_const(facts))

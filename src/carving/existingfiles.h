@@ -24,7 +24,8 @@
 // entered; a volume's mount point stays on its own mount), reads at most 32
 // bytes of each regular file, and keeps a fingerprint (type, size, header
 // hash) of every file of at least 3 bytes that one of the signatures
-// recognises. Then each hit is marked:
+// recognises; the walk is left out when no hit carries bytes, as none would
+// look at the fingerprints. Then each hit is marked:
 //
 // - a hit without bytes stands for the file at its sourcePath: "deleted" when
 //   that path lies in a Trash folder, else "existing" (matched to itself)
