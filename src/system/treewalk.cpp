@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -176,12 +177,21 @@ struct Walker::State {
     bool useStatx = true;
     std::vector<char> listing = std::vector<char>(64 * 1024);
 #endif
+    // What the mount table says of a mount: its file system type and what is
+    // mounted (the device node for a disk).
+    struct Mount {
+        QString type;
+        QString source;
+    };
     bool mountTableLoaded = false;
-    QHash<quint64, QString> typeByMountId;
-    QHash<QString, QString> typeByDevice; // "major:minor"
+    QHash<quint64, Mount> byMountId;
+    QHash<QString, Mount> byDevice; // "major:minor"
+    std::optional<Mount> rootMount;
 
     bool identify(int fd, const char *name, int flags, Identity *out);
+    std::optional<Mount> mountOf(const Identity &identity);
     Pseudo pseudoByMountTable(const Identity &identity);
+    bool onRootFileSystem(const Identity &identity);
     void loadMountTable();
     bool list(Frame &frame);
     bool enter(std::size_t parentIndex, const char *name, std::size_t nameLength);
@@ -224,18 +234,18 @@ bool Walker::State::identify(int fd, const char *name, int flags, Identity *out)
 void Walker::State::loadMountTable()
 {
     mountTableLoaded = true;
-    typeByMountId.clear();
-    typeByDevice.clear();
+    byMountId.clear();
+    byDevice.clear();
     QFile table(u"/proc/self/mountinfo"_s);
     if (!table.open(QIODevice::ReadOnly))
         return;
     for (const MountInfoEntry &entry : parseMountInfo(table.readAll())) {
-        typeByMountId.insert(quint64(entry.mountId), entry.fileSystem);
-        typeByDevice.insert(entry.majorMinor, entry.fileSystem);
+        byMountId.insert(quint64(entry.mountId), Mount{entry.fileSystem, entry.source});
+        byDevice.insert(entry.majorMinor, Mount{entry.fileSystem, entry.source});
     }
 }
 
-Pseudo Walker::State::pseudoByMountTable(const Identity &identity)
+std::optional<Walker::State::Mount> Walker::State::mountOf(const Identity &identity)
 {
 #ifdef __linux__
     const QString device = QString::number(major(identity.dev)) + u':' + QString::number(minor(identity.dev));
@@ -243,19 +253,38 @@ Pseudo Walker::State::pseudoByMountTable(const Identity &identity)
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!mountTableLoaded || attempt == 1)
             loadMountTable();
-        const auto byId = identity.mountId != 0 ? typeByMountId.constFind(identity.mountId) : typeByMountId.cend();
-        if (byId != typeByMountId.cend())
-            return isPseudoFileSystem(*byId) ? Pseudo::yes : Pseudo::no;
-        if (identity.mountId == 0) {
-            const auto byDevice = typeByDevice.constFind(device);
-            if (byDevice != typeByDevice.cend())
-                return isPseudoFileSystem(*byDevice) ? Pseudo::yes : Pseudo::no;
+        if (identity.mountId != 0) {
+            const auto found = byMountId.constFind(identity.mountId);
+            if (found != byMountId.cend())
+                return *found;
+        } else {
+            const auto found = byDevice.constFind(device);
+            if (found != byDevice.cend())
+                return *found;
         }
     }
 #else
     Q_UNUSED(identity);
 #endif
-    return Pseudo::unknown;
+    return std::nullopt;
+}
+
+Pseudo Walker::State::pseudoByMountTable(const Identity &identity)
+{
+    const std::optional<Mount> mount = mountOf(identity);
+    if (!mount)
+        return Pseudo::unknown;
+    return isPseudoFileSystem(mount->type) ? Pseudo::yes : Pseudo::no;
+}
+
+// Another mount of the disk the root is on: a btrfs subvolume mounted on its
+// own (Fedora's /home on the disk of "/") holds files of the same volume.
+bool Walker::State::onRootFileSystem(const Identity &identity)
+{
+    if (!rootMount || !rootMount->source.startsWith(u"/dev/"_s))
+        return false;
+    const std::optional<Mount> mount = mountOf(identity);
+    return mount && mount->source == rootMount->source && mount->type == rootMount->type;
 }
 
 bool Walker::State::list(Frame &frame)
@@ -314,11 +343,14 @@ bool Walker::State::enter(std::size_t parentIndex, const char *name, std::size_t
     Pseudo pseudo = Pseudo::no;
     const bool crossing = !sameMount(identity, stack[parentIndex].identity);
     if (crossing) {
-        if (options.scope == Scope::rootMount)
-            return false;
-        pseudo = pseudoByMountTable(identity);
-        if (pseudo == Pseudo::yes)
-            return false;
+        if (options.scope == Scope::rootMount) {
+            if (!onRootFileSystem(identity))
+                return false;
+        } else {
+            pseudo = pseudoByMountTable(identity);
+            if (pseudo == Pseudo::yes)
+                return false;
+        }
     }
     for (const Frame &ancestor : stack) {
         if (ancestor.identity.dev == identity.dev && ancestor.identity.ino == identity.ino)
@@ -429,9 +461,9 @@ bool Walker::open()
         ::close(fd);
         return false;
     }
-    Pseudo pseudo = d->pseudoByMountTable(frame.identity);
-    if (pseudo == Pseudo::unknown)
-        pseudo = pseudoByFileSystem(fd);
+    d->rootMount = d->mountOf(frame.identity);
+    Pseudo pseudo = d->rootMount ? (isPseudoFileSystem(d->rootMount->type) ? Pseudo::yes : Pseudo::no)
+                                 : pseudoByFileSystem(fd);
     if (pseudo != Pseudo::no || !d->list(frame)) {
         ::close(fd);
         return false;

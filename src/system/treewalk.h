@@ -26,8 +26,10 @@ namespace TreeWalk {
 
 // Which mounts below the root the walk enters.
 enum class Scope {
-    // Only the root's own mount: for a volume's mount point, whose walk must
-    // not lead into /proc, /run or another volume mounted below it.
+    // Only the root's own file system: its mount, and other mounts of the
+    // same disk below it (a btrfs subvolume mounted on its own); for a
+    // volume's mount point, whose walk must not lead into /proc, /run or
+    // another volume mounted below it.
     rootMount,
     // Any mount below the root that holds real files: for a folder the user
     // picked, which may well have a disk mounted inside it.

@@ -1,4 +1,6 @@
 #include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +43,16 @@ bool makeSocket(const QString &path)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound;
+}
+
+// Runs a tool with its output discarded; its exit code, -1 when it failed to run.
+int quietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 struct Mounted {
@@ -252,6 +264,49 @@ private Q_SLOTS:
         // A root on a pseudo file system is refused as a whole.
         TreeWalk::Walker onProc(tree + u"/proc"_s, {scope, false});
         QVERIFY(!onProc.open());
+    }
+
+    // A btrfs subvolume mounted on its own below a volume's mount point (how
+    // Fedora mounts /home on the disk of "/") is part of that volume; a
+    // tmpfs mounted there is not.
+    void subvolumesMountedBelowAreTheSameVolume()
+    {
+        const QString mkfs = QStandardPaths::findExecutable(u"mkfs.btrfs"_s, {u"/sbin"_s, u"/usr/sbin"_s});
+        const QString btrfs = QStandardPaths::findExecutable(u"btrfs"_s, {u"/bin"_s, u"/usr/bin"_s, u"/sbin"_s});
+        if (::geteuid() != 0 || mkfs.isEmpty() || btrfs.isEmpty())
+            QSKIP("needs root and btrfs-progs");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(u"btrfs.img"_s);
+        const QString volume = dir.filePath(u"volume"_s);
+        QVERIFY(plant(image, QByteArray()) && QFile::resize(image, 128 * 1024 * 1024) && QDir().mkpath(volume));
+        if (quietly(mkfs, {u"-q"_s, image}) != 0)
+            QSKIP("mkfs.btrfs failed");
+        QProcess losetup;
+        losetup.start(u"/sbin/losetup"_s, {u"-f"_s, u"--show"_s, image});
+        const QString device = losetup.waitForFinished() ? QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed() : QString();
+        if (device.isEmpty())
+            QSKIP("no loop device");
+        struct Detach {
+            QString device;
+            ~Detach() { quietly(u"/sbin/losetup"_s, {u"-d"_s, device}); }
+        } detach{device};
+        Mounted mounts; // unmounted before the device is detached
+        if (!mounts.mount(encoded(device).constData(), volume, "btrfs", 0))
+            QSKIP("btrfs mount refused");
+        QCOMPARE(quietly(btrfs, {u"-q"_s, u"subvolume"_s, u"create"_s, volume + u"/home"_s}), 0);
+        QVERIFY(plant(volume + u"/home/u/photo.jpg"_s, jpeg));
+        QVERIFY(QDir().mkpath(volume + u"/mnt-home"_s));
+        QCOMPARE(quietly(u"/bin/mount"_s, {u"-o"_s, u"subvol=home"_s, device, volume + u"/mnt-home"_s}), 0);
+        mounts.points.prepend(volume + u"/mnt-home"_s);
+        QVERIFY(mounts.mount("tmpfs", volume + u"/tmp"_s, "tmpfs", 0));
+        QVERIFY(plant(volume + u"/tmp/other.jpg"_s, jpeg));
+
+        RecordingSink sink;
+        scanDirectoryTree(volume, defaultSignatures(), sink, TreeWalk::Scope::rootMount);
+        QStringList found;
+        for (const CarvedFile &hit : std::as_const(sink.hits))
+            found.append(hit.sourcePath.mid(volume.size() + 1));
+        QCOMPARE(found, (QStringList{u"home/u/photo.jpg"_s, u"mnt-home/u/photo.jpg"_s}));
     }
 };
 
