@@ -6,8 +6,8 @@
 #include "carving/directoryscan.h"
 #include "carving/filecarvingservice.h"
 #include "helpers/fakeplatform.h"
-#include "helpers/filetree.h"
-#include "helpers/recordingsink.h"
+#include "helpers/reviewrecorder.h"
+#include "helpers/testsupport.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -25,7 +25,7 @@ void plantTree(const QString &root, const QStringList &names, const QByteArray &
         if (name.endsWith(u'/'))
             QDir().mkpath(root + u'/' + name);
         else
-            plant(root + u'/' + name, bytes);
+            writeFile(root + u'/' + name, bytes);
     }
 }
 
@@ -66,8 +66,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, type);
         QTemporaryDir dir;
-        QVERIFY(plant(dir.filePath(name), bytes));
-        RecordingSink sink;
+        QVERIFY(writeFile(dir.filePath(name), bytes));
+        ReviewRecorder sink;
         scanDirectoryTree(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QVERIFY(sink.errors.isEmpty());
         QCOMPARE(sink.hits.size(), type.isEmpty() ? 0 : 1);
@@ -101,7 +101,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         plantTree(dir.path(), names, "text");
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.statuses, expected);
     }
@@ -117,9 +117,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, relative);
         QTemporaryDir dir;
-        QVERIFY(plant(dir.filePath(u"file.jpg"_s), hex("FFD8FFE0")));
+        QVERIFY(writeFile(dir.filePath(u"file.jpg"_s), hex("FFD8FFE0")));
         const QString root = relative.isEmpty() ? QString() : dir.filePath(relative);
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(root, defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.errors, QStringList{u"Cannot access directory: "_s + root});
         QVERIFY(sink.hits.isEmpty());
@@ -130,7 +130,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         plantTree(dir.path(), numbered(u"p"_s, 30), hex("FFD8FFE0"));
-        RecordingSink sink;
+        ReviewRecorder sink;
         sink.stopAfter = 10;
         scanDirectoryTree(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.hits.size(), 10);
@@ -144,9 +144,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.filePath(u"photos"_s);
         const QByteArray photo = hex("FFD8FFE000104A464946") + QByteArray(5000, 'x') + hex("FFD9");
-        QVERIFY(plant(folder + u"/one.jpg"_s, photo));
-        QVERIFY(plant(folder + u"/sub/two.jpg"_s, photo + "2"));
-        QVERIFY(plant(folder + u"/notes.txt"_s, "not a photo"));
+        QVERIFY(writeFile(folder + u"/one.jpg"_s, photo));
+        QVERIFY(writeFile(folder + u"/sub/two.jpg"_s, photo + "2"));
+        QVERIFY(writeFile(folder + u"/notes.txt"_s, "not a photo"));
         FileCarvingService service(std::make_shared<FakePlatform>());
         QStringList statuses;
         connect(&service, &FileCarvingService::statusMessageChanged, &service,
@@ -185,7 +185,7 @@ private Q_SLOTS:
         QFETCH(bool, mounted);
         QTemporaryDir dir;
         const QString mountPoint = dir.filePath(u"volume"_s);
-        QVERIFY(plant(mountPoint + u"/DCIM/img.jpg"_s, hex("FFD8FFE0") + QByteArray(100, 'i')));
+        QVERIFY(writeFile(mountPoint + u"/DCIM/img.jpg"_s, hex("FFD8FFE0") + QByteArray(100, 'i')));
         VolumeInfo volume;
         volume.name = u"Locked"_s;
         volume.mountPoint = mounted ? mountPoint : QString();

@@ -11,8 +11,8 @@
 #include "carving/existingfiles.h"
 #include "carving/filecarvingservice.h"
 #include "helpers/fakeplatform.h"
-#include "helpers/filetree.h"
-#include "helpers/recordingsink.h"
+#include "helpers/reviewrecorder.h"
+#include "helpers/testsupport.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -70,16 +70,16 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         const QString root = m_dir.path();
-        QVERIFY(plant(root + u"/photos/a.jpg"_s, photoA));
-        QVERIFY(plant(root + u"/b/dup.jpg"_s, twin));
-        QVERIFY(plant(root + u"/c/dup.jpg"_s, twin));
-        QVERIFY(plant(root + u"/.hidden/h.jpg"_s, hiddenH));
-        QVERIFY(plant(root + u"/.i.jpg"_s, hiddenI));
-        QVERIFY(plant(root + u"/tiny.bmp"_s, "BM"));
-        QVERIFY(plant(root + u"/forty.jpg"_s, forty));
-        QVERIFY(plant(root + u"/s.wav"_s, wave));
-        QVERIFY(plant(root + u"/docs/plain.jpg"_s, "JPEG by name only"));
-        QVERIFY(plant(root + u"/.local/share/Trash/files/t.jpg"_s, photoA));
+        QVERIFY(writeFile(root + u"/photos/a.jpg"_s, photoA));
+        QVERIFY(writeFile(root + u"/b/dup.jpg"_s, twin));
+        QVERIFY(writeFile(root + u"/c/dup.jpg"_s, twin));
+        QVERIFY(writeFile(root + u"/.hidden/h.jpg"_s, hiddenH));
+        QVERIFY(writeFile(root + u"/.i.jpg"_s, hiddenI));
+        QVERIFY(writeFile(root + u"/tiny.bmp"_s, "BM"));
+        QVERIFY(writeFile(root + u"/forty.jpg"_s, forty));
+        QVERIFY(writeFile(root + u"/s.wav"_s, wave));
+        QVERIFY(writeFile(root + u"/docs/plain.jpg"_s, "JPEG by name only"));
+        QVERIFY(writeFile(root + u"/.local/share/Trash/files/t.jpg"_s, photoA));
     }
 
     void marksEachHit_data()
@@ -118,7 +118,7 @@ private Q_SLOTS:
         QFETCH(CarvedFile, hit);
         QFETCH(RecoveryStatus, status);
         QFETCH(QString, matched);
-        RecordingSink sink;
+        ReviewRecorder sink;
         sink.hits = {hit};
         matchExistingFiles(m_dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         const CarvedFile &marked = sink.hits.first();
@@ -133,7 +133,7 @@ private Q_SLOTS:
 
     void aMissingRootMarksNothing()
     {
-        RecordingSink sink;
+        ReviewRecorder sink;
         sink.hits = {dataHit(u"JPEG"_s, photoA, 1000)};
         matchExistingFiles(m_dir.filePath(u"nope"_s), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.hits.first().recoveryStatus, RecoveryStatus::unknown);
@@ -162,12 +162,12 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         for (int i = 0; i < before; ++i)
-            QVERIFY(plant(dir.filePath(QString::asprintf("a%04d", i)), "abc"));
+            QVERIFY(writeFile(dir.filePath(QString::asprintf("a%04d", i)), "abc"));
         for (const QString &name : std::as_const(middle))
-            QVERIFY(plant(dir.filePath(name), name.startsWith(u'.') ? "abc" : "ab"));
+            QVERIFY(writeFile(dir.filePath(name), name.startsWith(u'.') ? "abc" : "ab"));
         for (int i = 0; i < after; ++i)
-            QVERIFY(plant(dir.filePath(QString::asprintf("z%04d", i)), "abc"));
-        RecordingSink sink;
+            QVERIFY(writeFile(dir.filePath(QString::asprintf("z%04d", i)), "abc"));
+        ReviewRecorder sink;
         sink.hits = {dataHit(u"JPEG"_s, QByteArray::fromHex("FFD8FFE0"), 4)};
         matchExistingFiles(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.statusesStartingWith(u"Filtering: checked"_s), expected);
@@ -177,10 +177,10 @@ private Q_SLOTS:
     void stoppedMidWalkMarksAgainstThePartialTable()
     {
         QTemporaryDir dir;
-        RecordingSink sink;
+        ReviewRecorder sink;
         for (int i = 0; i < 100; ++i) {
             const QByteArray photo = jpegOf(QByteArray::number(i), 400 + i);
-            QVERIFY(plant(dir.filePath(QString::asprintf("f%03d.jpg", i)), photo));
+            QVERIFY(writeFile(dir.filePath(QString::asprintf("f%03d.jpg", i)), photo));
             sink.hits.append(dataHit(u"JPEG"_s, photo, photo.size()));
         }
         sink.stopAfter = 50;
@@ -242,7 +242,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString image = dir.filePath(u"volume.img"_s);
         const QString mountPoint = dir.filePath(u"mnt"_s);
-        QVERIFY(plant(image, QByteArray()) && QFile::resize(image, 16 * 1024 * 1024) && QDir().mkpath(mountPoint));
+        QVERIFY(writeFile(image, QByteArray()) && QFile::resize(image, 16 * 1024 * 1024) && QDir().mkpath(mountPoint));
         if (run(mkfs, {u"-q"_s, u"-F"_s, image}).isNull())
             QSKIP("mkfs.ext4 failed");
         const QString device = run(u"/sbin/losetup"_s, {u"-f"_s, u"--show"_s, image}).trimmed();
@@ -266,9 +266,9 @@ private Q_SLOTS:
             + QByteArray::fromHex("49454E44AE426082");
         const QByteArray alsoKept = "%PDF-1.4 also here" + QByteArray(30000, 'd') + "%%EOF";
         const QByteArray gone = jpegOf("deleted", 24000) + QByteArray::fromHex("FFD9");
-        QVERIFY(plant(mountPoint + u"/kept.png"_s, kept));
-        QVERIFY(plant(mountPoint + u"/album/also.pdf"_s, alsoKept));
-        QVERIFY(plant(mountPoint + u"/gone.jpg"_s, gone));
+        QVERIFY(writeFile(mountPoint + u"/kept.png"_s, kept));
+        QVERIFY(writeFile(mountPoint + u"/album/also.pdf"_s, alsoKept));
+        QVERIFY(writeFile(mountPoint + u"/gone.jpg"_s, gone));
         ::sync();
         QVERIFY(QFile::remove(mountPoint + u"/gone.jpg"_s));
         ::sync();

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "carving/directoryscan.h"
-#include "helpers/filetree.h"
-#include "helpers/recordingsink.h"
+#include "helpers/reviewrecorder.h"
+#include "helpers/testsupport.h"
 #include "system/safefile.h"
 #include "system/treewalk.h"
 
@@ -114,7 +114,7 @@ private Q_SLOTS:
         QFETCH(bool, opens);
         QFETCH(int, error);
         QTemporaryDir dir;
-        QVERIFY(plant(dir.filePath(u"file.jpg"_s), jpeg));
+        QVERIFY(writeFile(dir.filePath(u"file.jpg"_s), jpeg));
         QCOMPARE(::mkfifo(encoded(dir.filePath(u"fifo"_s)).constData(), 0600), 0);
         QVERIFY(makeSocket(dir.filePath(u"socket"_s)));
         QCOMPARE(::symlink("file.jpg", encoded(dir.filePath(u"link.jpg"_s)).constData()), 0);
@@ -162,7 +162,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         for (const char *name : {"a.jpg", "B.jpg", "a/b/c.jpg", ".hidden/x.jpg"})
-            QVERIFY(plant(dir.filePath(QString::fromLatin1(name)), jpeg));
+            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name)), jpeg));
         QCOMPARE(::mkfifo(encoded(dir.filePath(u"fifo"_s)).constData(), 0600), 0);
         QCOMPARE(::symlink("..", encoded(dir.filePath(u"a/up"_s)).constData()), 0);
         QCOMPARE(walk(dir.path() + u"/"_s, {TreeWalk::Scope::realFileSystems, skipHidden}), expected);
@@ -173,7 +173,7 @@ private Q_SLOTS:
     void directoryScanReadsOnlyRegularFiles()
     {
         QTemporaryDir dir;
-        QVERIFY(plant(dir.filePath(u"real.jpg"_s), jpeg));
+        QVERIFY(writeFile(dir.filePath(u"real.jpg"_s), jpeg));
         const QByteArray fifo = encoded(dir.filePath(u"fifo.jpg"_s));
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         const int writer = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -188,7 +188,7 @@ private Q_SLOTS:
         if (::geteuid() == 0) // a node like /dev/zero: never opened
             QCOMPARE(::mknod(encoded(dir.filePath(u"device.jpg"_s)).constData(), S_IFCHR | 0600, makedev(1, 5)), 0);
 
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.hits.size(), 1);
         QCOMPARE(sink.hits.first().sourcePath, dir.filePath(u"real.jpg"_s));
@@ -214,7 +214,7 @@ private Q_SLOTS:
             fd = next;
         }
         ::close(fd);
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(dir.path(), defaultSignatures(), sink, TreeWalk::Scope::realFileSystems);
         QCOMPARE(sink.hits.size(), depth);
         // Pre-order: the deepest file comes first, the root's own last.
@@ -241,12 +241,12 @@ private Q_SLOTS:
             QSKIP("mounting needs root");
         QTemporaryDir dir;
         const QString tree = dir.filePath(u"tree"_s);
-        QVERIFY(plant(tree + u"/own.jpg"_s, jpeg));
+        QVERIFY(writeFile(tree + u"/own.jpg"_s, jpeg));
         Mounted mounts;
         // Its own file system, so that the bind mounts below are other mounts.
         if (!mounts.mount("tmpfs", dir.filePath(u"elsewhere"_s), "tmpfs", 0))
             QSKIP("tmpfs mount refused");
-        QVERIFY(plant(dir.filePath(u"elsewhere/other.jpg"_s), jpeg));
+        QVERIFY(writeFile(dir.filePath(u"elsewhere/other.jpg"_s), jpeg));
         if (!mounts.mount(encoded(dir.filePath(u"elsewhere"_s)).constData(), tree + u"/inner"_s, nullptr, MS_BIND))
             QSKIP("bind mount refused");
         QVERIFY(mounts.mount(encoded(tree).constData(), tree + u"/again"_s, nullptr, MS_BIND));
@@ -254,7 +254,7 @@ private Q_SLOTS:
         if (!mounts.mount("sysfs", tree + u"/sys"_s, "sysfs", 0))
             qInfo("sysfs mount refused; proc stands for both");
 
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(tree, defaultSignatures(), sink, scope);
         QStringList found;
         for (const CarvedFile &hit : std::as_const(sink.hits))
@@ -278,7 +278,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString image = dir.filePath(u"btrfs.img"_s);
         const QString volume = dir.filePath(u"volume"_s);
-        QVERIFY(plant(image, QByteArray()) && QFile::resize(image, 128 * 1024 * 1024) && QDir().mkpath(volume));
+        QVERIFY(writeFile(image, QByteArray()) && QFile::resize(image, 128 * 1024 * 1024) && QDir().mkpath(volume));
         if (quietly(mkfs, {u"-q"_s, image}) != 0)
             QSKIP("mkfs.btrfs failed");
         QProcess losetup;
@@ -294,14 +294,14 @@ private Q_SLOTS:
         if (!mounts.mount(encoded(device).constData(), volume, "btrfs", 0))
             QSKIP("btrfs mount refused");
         QCOMPARE(quietly(btrfs, {u"-q"_s, u"subvolume"_s, u"create"_s, volume + u"/home"_s}), 0);
-        QVERIFY(plant(volume + u"/home/u/photo.jpg"_s, jpeg));
+        QVERIFY(writeFile(volume + u"/home/u/photo.jpg"_s, jpeg));
         QVERIFY(QDir().mkpath(volume + u"/mnt-home"_s));
         QCOMPARE(quietly(u"/bin/mount"_s, {u"-o"_s, u"subvol=home"_s, device, volume + u"/mnt-home"_s}), 0);
         mounts.points.prepend(volume + u"/mnt-home"_s);
         QVERIFY(mounts.mount("tmpfs", volume + u"/tmp"_s, "tmpfs", 0));
-        QVERIFY(plant(volume + u"/tmp/other.jpg"_s, jpeg));
+        QVERIFY(writeFile(volume + u"/tmp/other.jpg"_s, jpeg));
 
-        RecordingSink sink;
+        ReviewRecorder sink;
         scanDirectoryTree(volume, defaultSignatures(), sink, TreeWalk::Scope::rootMount);
         QStringList found;
         for (const CarvedFile &hit : std::as_const(sink.hits))

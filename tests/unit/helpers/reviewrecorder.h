@@ -1,13 +1,14 @@
 #pragma once
 
-// A scan sink for tests that keeps everything a step reports, in order, and
-// can stop the step after a given number of cancel checks.
+// A sink for the steps that revisit hits (the existing-file matching): keeps
+// everything a step reports, in order, lets it mark the hits it holds, and can
+// stop it after a given number of cancel checks.
 
 #include <QStringList>
 
 #include "carving/scansink.h"
 
-class RecordingSink final : public ReviewingSink, private HitTable
+class ReviewRecorder final : public ReviewingSink, private HitTable
 {
 public:
     // Number of cancel checks answered "go on" before the first "stop"; -1
