@@ -292,6 +292,7 @@ private Q_SLOTS:
             {mac.indexUnavailable, gnu.indexUnavailable},
             {mac.noDeletedFilesTips, gnu.noDeletedFilesTips},
             {mac.trashAccessDenied, gnu.trashAccessDenied},
+            {mac.trashSubtitle, gnu.trashSubtitle},
             {mac.snapshotListFailed, gnu.snapshotListFailed},
             {mac.fullDiskAccessTitle, gnu.fullDiskAccessTitle},
         };
