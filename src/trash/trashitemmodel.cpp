@@ -55,7 +55,7 @@ QVariant TrashItemModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> TrashItemModel::roleNames() const
 {
     static const QHash<int, QByteArray> names = {
-        {int(Role::id), "id"},
+        {int(Role::id), "itemId"},
         {int(Role::fileName), "fileName"},
         {int(Role::originalPath), "originalPath"},
         {int(Role::hasOriginalPath), "hasOriginalPath"},

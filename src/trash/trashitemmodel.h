@@ -14,7 +14,7 @@ class TrashItemModel : public QAbstractListModel
 
 public:
     enum class Role {
-        id = Qt::UserRole + 1,
+        id = Qt::UserRole + 1, // "itemId" in QML, where "id" is taken
         fileName,
         originalPath,      // empty string when unknown
         hasOriginalPath,

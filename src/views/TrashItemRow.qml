@@ -8,7 +8,7 @@ import QtQuick.Layouts
 // toggles it.
 Item {
     id: root
-    required property string id
+    required property string itemId
     required property string fileName
     required property string originalPath
     required property bool hasOriginalPath
@@ -23,7 +23,7 @@ Item {
     property int sizeWidth: 100
     property int typeWidth: 100
     property int dateWidth: 170
-    signal toggled(string id)
+    signal toggled(string itemId)
 
     readonly property color accent: ThemePalette.named(categoryColor)
 
@@ -118,6 +118,6 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: root.toggled(root.id)
+        onClicked: root.toggled(root.itemId)
     }
 }

@@ -444,7 +444,7 @@ Item {
                         sizeWidth: root.sizeWidth
                         typeWidth: root.typeWidth
                         dateWidth: root.dateWidth
-                        onToggled: id => screen.toggle(id)
+                        onToggled: itemId => screen.toggle(itemId)
                     }
                 }
             }

@@ -93,6 +93,7 @@ TestCase {
         compare(footerCount(), "2 items")
         mouseClick(child("clearSearch"))
         compare(view.screen.searchText, "")
+        compare(child("searchField").text, "")
         compare(footerCount(), "3 items")
     }
 
