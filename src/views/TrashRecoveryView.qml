@@ -450,11 +450,11 @@ Item {
             }
         }
 
-        // Footer: the scan's error, the count and where the Trash is.
-        Rectangle {
+        // Footer: the scan's error, the count and where the Trash is, on the
+        // window's own background below a faint rule.
+        Item {
             Layout.fillWidth: true
             Layout.preferredHeight: 34
-            color: Theme.alpha(Theme.backgroundPanel, 0.5)
 
             Rectangle {
                 anchors.left: parent.left

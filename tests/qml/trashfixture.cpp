@@ -1,13 +1,14 @@
-// A Trash of the tests' own for the QML tests: XDG_DATA_HOME points into a
-// temporary folder before any screen looks for the Trash, so no test ever
-// lists (or restores from) the Trash of whoever runs them. TrashFixture
-// (import QuorvelTest) fills it.
+// A Trash of the tests' own for the QML tests: HOME points into a temporary
+// folder before any screen looks for the Trash, so no test ever lists (or
+// restores from) the Trash of whoever runs them, nor shares one with a test
+// running beside it. TrashFixture (import QuorvelTest) fills it.
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QObject>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtQml/qqml.h>
@@ -20,9 +21,11 @@ QTemporaryDir &scratch()
     return folder;
 }
 
+// Where the Linux backend looks, asked the same way (the runner may have
+// switched QStandardPaths to its test locations).
 QString trashFolder()
 {
-    return scratch().filePath(QStringLiteral("share/Trash"));
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
 }
 
 } // namespace
@@ -72,7 +75,10 @@ private:
 
 static void setUpTrashFixture()
 {
-    qputenv("XDG_DATA_HOME", QFile::encodeName(scratch().filePath(QStringLiteral("share"))));
+    const QString home = scratch().filePath(QStringLiteral("home"));
+    QDir().mkpath(home);
+    qputenv("HOME", QFile::encodeName(home));
+    qunsetenv("XDG_DATA_HOME");
     qmlRegisterSingletonType<TrashFixture>("QuorvelTest", 1, 0, "TrashFixture",
                                            [](QQmlEngine *, QJSEngine *) -> QObject * { return new TrashFixture; });
 }

@@ -9,6 +9,7 @@
 
 #include "fakeplatform.h"
 #include "model/records.h"
+#include "testsupport.h"
 
 namespace trashtest {
 
@@ -42,8 +43,5 @@ public:
     TrashLocation homeTrash() const override { return home; }
     TrashLocation home;
 };
-
-bool writeFile(const QString &path, const QByteArray &bytes);
-QByteArray readFile(const QString &path);
 
 } // namespace trashtest
