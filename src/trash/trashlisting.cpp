@@ -117,10 +117,17 @@ TrashItem freedesktopRecord(const TrashFolder &folder, const QString &name, bool
     item.trashPath = QUrl::fromLocalFile(folder.location.filesFolder + u'/' + name);
     // The name in files/ may be "report.2.pdf" after a collision there; the
     // standard says never to take the original name from it.
-    const QString original = info.originalPath ? QFileInfo(*info.originalPath).fileName() : QString();
+    // Items of a volume's Trash come from that volume. An info file there
+    // naming a place elsewhere (a stick prepared to restore something into
+    // ~/.config) does not say where the item came from.
+    std::optional<QString> originalPath = info.originalPath;
+    if (originalPath && !folder.isHome && *originalPath != folder.top
+        && !originalPath->startsWith(folder.top.endsWith(u'/') ? folder.top : folder.top + u'/'))
+        originalPath.reset();
+    const QString original = originalPath ? QFileInfo(*originalPath).fileName() : QString();
     item.fileName = original.isEmpty() ? name : original;
     if (!original.isEmpty())
-        item.originalPath = info.originalPath;
+        item.originalPath = originalPath;
     item.deletedDate = info.deletionDate;
     item.modifiedDate = std::move(modified);
     item.isDirectory = isDirectory;

@@ -136,6 +136,9 @@ private Q_SLOTS:
         const QString top = dir.filePath(u"vol"_s);
         const TrashTree volume(top + u"/.Trash-"_s + QString::number(::getuid()));
         const QString relative = volume.addFile(u"a.txt"_s, "volume", "[Trash Info]\nPath=data/a.txt\nDeletionDate=2026-02-01T00:00:00\n");
+        const QString absolute = volume.addFile(u"qt.txt"_s, "qt", TrashTree::info(top + u"/data/qt.txt"_s, {}));
+        // A volume's Trash names no place outside the volume.
+        const QString elsewhere = volume.addFile(u"evil.desktop"_s, "x", TrashTree::info(u"/home/ann/.config/autostart/evil.desktop"_s, {}));
         // Without the sticky bit another user could have made $top/.Trash.
         const TrashTree planted(top + u"/.Trash/"_s + QString::number(::getuid()));
         planted.addFile(u"planted.txt"_s, "x", TrashTree::info(u"/x/planted.txt"_s, newest));
@@ -151,7 +154,7 @@ private Q_SLOTS:
 
         QVERIFY(!outcome.errorMessage);
         QVERIFY(platform.admin.shellCommands.isEmpty());
-        QCOMPARE(outcome.items.size(), 7);
+        QCOMPARE(outcome.items.size(), 9);
         QVERIFY(!names(outcome.items).contains(u"planted.txt"_s));
         QCOMPARE(progress.value(progress.size() - 1, 0.0) > 0.0, true);
 
@@ -184,6 +187,8 @@ private Q_SLOTS:
         QVERIFY(!linked.originalPath);
 
         QCOMPARE(itemAt(outcome.items, relative).originalPath, std::optional<QString>(top + u"/data/a.txt"_s));
+        QCOMPARE(itemAt(outcome.items, absolute).originalPath, std::optional<QString>(top + u"/data/qt.txt"_s));
+        QVERIFY(!itemAt(outcome.items, elsewhere).originalPath);
 
         // Newest first; items without a date after all dated ones.
         QCOMPARE(names(outcome.items).mid(0, 4),
