@@ -48,6 +48,7 @@ QList<std::pair<const char *, QString>> textsOf(const PlatformTexts &t)
         {"searchingIndexStatus", t.searchingIndexStatus}, {"indexUnavailable", t.indexUnavailable},
         {"indexHitsFoundTemplate", t.indexHitsFoundTemplate}, {"deletedFilesTotalsTemplate", t.deletedFilesTotalsTemplate},
         {"noDeletedFilesTips", t.noDeletedFilesTips}, {"trashAccessDenied", t.trashAccessDenied},
+        {"trashSubtitle", t.trashSubtitle},
         {"snapshotListFailed", t.snapshotListFailed}, {"fullDiskAccessTitle", t.fullDiskAccessTitle},
         {"snapshotsSubtitle", t.snapshotsSubtitle},
     };
