@@ -172,14 +172,12 @@ std::optional<QStringList> indexedPaths(Platform &platform, const QString &folde
     if (!run.launched)
         return std::nullopt;
     QStringList paths;
-    if (platform.kind() == PlatformKind::macOS) {
-        for (const QByteArray &line : run.output.split('\n')) {
-            const QString path = QString::fromUtf8(line).trimmed();
-            if (!path.isEmpty())
-                paths.append(path);
-        }
-        return paths;
-    }
+    // mdfind prints a path a line, as its fixed command asks. The tail of a
+    // name holding a line feed ("line.jpg" of "new\nline.jpg") is no
+    // absolute path; taken as one, it would be looked up in the working
+    // folder, pass for gone and become a hit, so only absolute paths count.
+    if (platform.kind() == PlatformKind::macOS)
+        return pathsFromLineListing(QString::fromUtf8(run.output), {u"/"_s});
     // locate exits with 1 both when nothing matches and when its database
     // can't be read, and says which only on its error stream. Asked for a
     // count, it prints one only when it could search.

@@ -102,9 +102,9 @@ const FileSignature *signatureForExtension(const QList<FileSignature> &signature
 // relative one. Absent when there is none.
 std::optional<QString> trashInfoOriginalPath(const QByteArray &contents, const QString &top);
 
-// The macOS find listing as paths: lines trimmed, empty ones dropped, and
-// only paths strictly inside one of `folders` kept (a piece of a name with
-// a line feed is not a path there).
+// A macOS listing read a line a path (find's, mdfind's) as paths: lines
+// trimmed, empty ones dropped, and only paths strictly inside one of
+// `folders` kept (a piece of a name with a line feed is not a path there).
 QStringList pathsFromLineListing(const QString &output, const QStringList &folders);
 
 } // namespace DeletedFiles

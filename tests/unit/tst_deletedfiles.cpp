@@ -391,7 +391,11 @@ private Q_SLOTS:
         QVERIFY(writeFile(volume + u"/.Trashes/501/c.png"_s, pngBytes(200)));
         QVERIFY(writeFile(home + u"/here.jpg"_s, "x"));
         const QString spotlight = dir.filePath(u"spotlight"_s);
-        QVERIFY(writeFile(spotlight, (home + u"/gone.JPG\n"_s + home + u"/here.jpg\n"_s + home + u"/gone.doc\n"_s).toUtf8()));
+        // The last name holds a line feed; its tail must not pass for a
+        // file gone from the working folder.
+        QVERIFY(writeFile(spotlight, (home + u"/gone.JPG\n"_s + home + u"/here.jpg\n"_s + home + u"/gone.doc\n"_s + home
+                                      + u"/new\nline.jpg\n"_s)
+                                         .toUtf8()));
         ScopedEnv mdfindOutput("FAKE_MDFIND_OUTPUT", QFile::encodeName(spotlight));
         ToolPaths tools;
         tools.tmutil = toolsFolder + u"/tmutil"_s;
