@@ -286,20 +286,30 @@ private Q_SLOTS:
     void nothingFound_data()
     {
         QTest::addColumn<QString>("locate");
+        QTest::addColumn<bool>("withDatabase");
         QTest::addColumn<bool>("searched");
-        QTest::addRow("index searched") << toolsFolder + u"/silent"_s << true;
-        QTest::addRow("no locate") << QString() << false;
-        QTest::addRow("database unreadable") << toolsFolder + u"/locatedb"_s << false;
+        QTest::addRow("index searched") << toolsFolder + u"/silent"_s << false << true;
+        // plocate exits with 1 here as well, printing nothing.
+        QTest::addRow("database without a match") << toolsFolder + u"/locatedb"_s << true << true;
+        QTest::addRow("no locate") << QString() << false << false;
+        QTest::addRow("database unreadable") << toolsFolder + u"/locatedb"_s << false << false;
     }
     void nothingFound()
     {
         QFETCH(QString, locate);
+        QFETCH(bool, withDatabase);
         QFETCH(bool, searched);
         if (locate.endsWith(u"db"_s) && QStandardPaths::findExecutable(u"plocate"_s).isEmpty())
             QSKIP("plocate is not installed");
         QTemporaryDir dir;
         ScopedEnv dataHome("XDG_DATA_HOME", QFile::encodeName(dir.filePath(u"data"_s)));
-        ScopedEnv database("QUORVEL_LOCATE_DB", QFile::encodeName(dir.filePath(u"missing.db"_s)));
+        const QString database = dir.filePath(u"plocate.db"_s);
+        ScopedEnv databaseEnv("QUORVEL_LOCATE_DB", QFile::encodeName(database));
+        if (withDatabase
+            && QProcess::execute(u"updatedb"_s, {u"-o"_s, database, u"-U"_s, QString::fromLatin1(QUORVEL_TEST_DATA),
+                                                 u"-l"_s, u"no"_s, u"--prunepaths"_s, QString(), u"--prunefs"_s, QString()})
+                   != 0)
+            QSKIP("updatedb could not build a database here");
         ScanPlatform platform(PlatformKind::gnuLinux, linuxTools(locate));
         Recorder sink;
         DeletedFiles::scan(platform, volumeAt(dir.path()), defaultSignatures(), sink);
