@@ -160,6 +160,21 @@ std::optional<CarvedFile> trashHit(const QString &path, const QList<FileSignatur
     return hit;
 }
 
+// Only a path that is certainly not there counts: one below a folder this
+// user can't enter still exists, for all we can tell.
+bool isGone(const QByteArray &path)
+{
+    struct stat status {};
+    if (::lstat(path.constData(), &status) == 0)
+        return false;
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
+bool isGone(const QString &path)
+{
+    return isGone(QFile::encodeName(path));
+}
+
 // What the file index still names below `folder`; absent when it can't be
 // asked (no tool, a tool that does not start, a database it can't read).
 std::optional<QStringList> indexedPaths(Platform &platform, const QString &folder, const QStringList &extensions)
@@ -187,25 +202,32 @@ std::optional<QStringList> indexedPaths(Platform &platform, const QString &folde
         QString::fromLatin1(count.output).trimmed().toLongLong(&isNumber);
         return isNumber ? std::optional(paths) : std::nullopt;
     }
-    const QString prefix = (folder.endsWith(u'/') ? folder.chopped(1) : folder) + u'/';
-    for (const QByteArray &entry : run.output.split('\0')) {
-        // A file name is bytes; a name that is not valid in the locale
-        // can't come back from QString, which lstat below then shows.
-        const QString path = QFile::decodeName(entry);
-        if (path.startsWith(prefix))
-            paths.append(path);
+    // The listing names every indexed path below the folder, a million on
+    // a large home: it is sifted as bytes, and only what has a chosen
+    // extension is made a text.
+    const QByteArray prefix = QFile::encodeName((folder.endsWith(u'/') ? folder.chopped(1) : folder) + u'/');
+    QSet<QByteArray> wanted;
+    for (const QString &extension : extensions)
+        wanted.insert(extension.toLower().toUtf8());
+    const QByteArrayView output(run.output);
+    for (qsizetype start = 0; start < output.size();) {
+        qsizetype end = output.indexOf('\0', start);
+        if (end < 0)
+            end = output.size();
+        const QByteArrayView entry = output.sliced(start, end - start);
+        start = end + 1;
+        const qsizetype dot = entry.lastIndexOf('.');
+        if (!entry.startsWith(prefix) || dot <= entry.lastIndexOf('/')
+            || !wanted.contains(entry.sliced(dot + 1).toByteArray().toLower()))
+            continue;
+        const QString path = QFile::decodeName(entry.toByteArray());
+        // A name that is not valid UTF-8 has no exact text; the text's bytes
+        // name no file, so the file itself is asked whether it is gone.
+        if (QFile::encodeName(path) != entry && !isGone(entry.toByteArray()))
+            continue;
+        paths.append(path);
     }
     return paths;
-}
-
-// Only a path that is certainly not there counts: one below a folder this
-// user can't enter still exists, for all we can tell.
-bool isGone(const QString &path)
-{
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
-        return false;
-    return errno == ENOENT || errno == ENOTDIR;
 }
 
 QStringList canonicalNames(const QString &device)

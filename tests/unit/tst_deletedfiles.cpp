@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -364,6 +365,29 @@ private Q_SLOTS:
                               u"Docs/new\nline.png PNG 0 Partial -"_s, u"Old/c.jpg JPEG 0 Partial -"_s}));
         QCOMPARE(counts.indexHits, 4);
         QCOMPARE(sink.texts.last(), u"Found 4 recently deleted files from locate index"_s);
+    }
+
+    // A file name is bytes. One that is not valid UTF-8 has no exact text,
+    // and the text's bytes name no file: that must not make a file that
+    // is still there pass for deleted.
+    void indexNamesThatAreNotUtf8()
+    {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        const QByteArray kept = folder + "/caf\xe9.jpg";
+        const int made = ::creat(kept.constData(), 0600);
+        QVERIFY(made >= 0);
+        ::close(made);
+        // QTemporaryDir can't remove a name it can't spell.
+        const auto remove = qScopeGuard([&kept] { ::unlink(kept.constData()); });
+        const QString tool = dir.filePath(u"locate"_s);
+        QVERIFY(writeFile(tool, "#!/bin/sh\nprintf '%s/caf\\351.jpg\\0%s/gon\\351.jpg\\0' '" + folder + "' '" + folder + "'\n"));
+        QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
+        ScanPlatform platform(PlatformKind::gnuLinux, linuxTools(tool));
+        Recorder sink;
+        DeletedFiles::scanSnapshotsAndSpotlight(platform, volumeAt(dir.path()), catalogueRows({u"JPEG"_s}), sink);
+        QCOMPARE(sink.hits.size(), 1);
+        QVERIFY(QFileInfo(sink.hits[0].sourcePath).fileName().startsWith(u"gon"_s));
     }
 
     // Stop between paths: phase 1 ends early, phase 2 still asks the index
