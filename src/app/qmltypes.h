@@ -11,7 +11,9 @@
 #include <QQmlEngine>
 #include <QtQml/qqml.h>
 
+#include "carving/deepscanscreen.h"
 #include "carving/filecarvingservice.h"
+#include "carving/visiblehitsmodel.h"
 #include "model/recoveryenums.h"
 #include "system/appsettings.h"
 
@@ -36,6 +38,20 @@ struct CarvedFileModelForeign {
     QML_FOREIGN(CarvedFileModel)
     QML_NAMED_ELEMENT(CarvedFileModel)
     QML_UNCREATABLE("published by FileCarvingService")
+};
+
+// The Deep Scan screen's state; CarvingView makes one, which owns its service.
+struct DeepScanScreenForeign {
+    Q_GADGET
+    QML_FOREIGN(DeepScanScreen)
+    QML_NAMED_ELEMENT(DeepScanScreen)
+};
+
+struct VisibleHitsModelForeign {
+    Q_GADGET
+    QML_FOREIGN(VisibleHitsModel)
+    QML_NAMED_ELEMENT(VisibleHitsModel)
+    QML_UNCREATABLE("published by DeepScanScreen")
 };
 
 struct VolumeListModelForeign {

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QPointer>
+#include <QSet>
+#include <QUuid>
+
+#include <vector>
+
+#include "carving/carvedfilemodel.h"
+
+// Which hits the results list leaves out. Each flag hides one kind of hit; a
+// further kind is one more flag here and one more test in accepts(), and the
+// list picks it up through VisibleHitsModel::setFilter().
+struct HitFilter {
+    bool hideExisting = true;
+
+    bool accepts(const CarvedFile &file) const
+    {
+        return !(hideExisting && file.recoveryStatus == RecoveryStatus::existing);
+    }
+    friend bool operator==(const HitFilter &, const HitFilter &) = default;
+};
+
+// The hits of a CarvedFileModel that the results list shows, in list order,
+// with the user's selection over them.
+//
+// Built for a million hits: appends are filtered batch by batch; a change of
+// the filter, or a hit that the filter now takes in or leaves out, rebuilds the
+// rows in one pass (changes made in one go, such as the matching marking every
+// hit, are gathered into one rebuild on the next turn of the event loop). The
+// selection is a set of ids; selecting or clearing all is one pass and one
+// change signal, whatever the number of hits.
+//
+// Whether a hit can be recovered costs a file-system check for a hit without
+// bytes. It is asked only when needed (a row is shown, tapped or counted for
+// select-all) and remembered for the rest of the scan.
+class VisibleHitsModel : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
+    // Shown hits whose recovery status is deleted.
+    Q_PROPERTY(int deletedCount READ deletedCount NOTIFY countChanged)
+    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
+    // The select-all box: some hits are selectable and as many are selected.
+    Q_PROPERTY(bool allSelectableSelected READ allSelectableSelected NOTIFY selectionChanged)
+
+public:
+    // Every role of CarvedFileModel, with canRecover answered from the cache,
+    // and one of its own. Kept clear of the source's numbers so that a role
+    // added there never collides.
+    enum class Role {
+        isSelected = Qt::UserRole + 1000,
+    };
+    Q_ENUM(Role)
+
+    explicit VisibleHitsModel(CarvedFileModel *source, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    const HitFilter &filter() const { return m_filter; }
+    void setFilter(const HitFilter &filter);
+
+    int deletedCount() const { return m_deletedCount; }
+    // The source row behind a shown row.
+    int sourceRow(int row) const { return m_rows.at(row); }
+    const CarvedFile &fileAt(int row) const { return m_source->at(m_rows.at(row)); }
+
+    // The hit has bytes, or its source file exists (checked once per scan).
+    Q_INVOKABLE bool canRecover(int row);
+    // Shown hits that can be recovered and do not exist any more; these are
+    // what select-all selects.
+    int selectableCount();
+
+    int selectedCount() const { return int(m_selected.size()); }
+    bool allSelectableSelected();
+    bool isSelected(const QUuid &id) const { return m_selected.contains(id); }
+    // Toggles a shown hit; does nothing (false) when it can't be recovered.
+    Q_INVOKABLE bool toggle(int row);
+    // Selects exactly the selectable hits.
+    Q_INVOKABLE void selectAll();
+    Q_INVOKABLE void clearSelection();
+    // The select-all box: clears when all are selected, else selects all.
+    Q_INVOKABLE void toggleAll();
+    // Keeps only the hits with these ids selected.
+    void setSelection(QSet<QUuid> ids);
+    // The selected hits, shown or not, in list order.
+    QList<CarvedFile> selectedFiles() const;
+
+Q_SIGNALS:
+    void countChanged();
+    void selectionChanged();
+
+private:
+    enum Flag : quint8 {
+        accepted = 1,
+        deleted = 2,
+        recoverableKnown = 4,
+        recoverable = 8,
+    };
+
+    quint8 classify(const CarvedFile &file) const;
+    bool recoverableAt(int sourceRow) const;
+    void rebuild();
+    void scheduleRebuild();
+    void sourceRowsInserted(const QModelIndex &parent, int first, int last);
+    void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
+    void sourceReset();
+    void emitSelectionShown();
+
+    QPointer<CarvedFileModel> m_source;
+    HitFilter m_filter;
+    // Source rows shown, ascending.
+    QList<int> m_rows;
+    // One set of Flags per source row; the recoverable bits are a cache that
+    // reading a row fills.
+    mutable std::vector<quint8> m_flags;
+    int m_deletedCount = 0;
+    int m_selectableCount = -1; // -1: to be counted
+    bool m_rebuildPending = false;
+    QSet<QUuid> m_selected;
+};
