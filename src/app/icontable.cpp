@@ -26,6 +26,7 @@ constexpr IconGlyph glyphs[] = {
     {"clock.badge.questionmark", "history_toggle_off", 0xf17d},
     {"doc.circle", "insert_drive_file", 0xe24d},
     {"doc.text", "description", 0xe873},
+    {"doc.text.magnifyingglass", "find_in_page", 0xe880},
     {"exclamationmark.triangle", "warning_amber", 0xf083},
     {"exclamationmark.triangle.fill", "warning", 0xe002},
     {"externaldrive.fill", "usb", 0xe1e0},
