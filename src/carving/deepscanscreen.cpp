@@ -461,14 +461,17 @@ void DeepScanScreen::startPendingSave()
     const SaveKind kind = std::exchange(m_pendingKind, SaveKind::none);
     const QString folder = std::exchange(m_pendingFolder, QString());
     // Save All takes every hit, hidden ones included, as the list stands now.
-    QList<CarvedFile> files = kind == SaveKind::all ? m_service->carvedFiles()->files() : m_visible->selectedFiles();
-    if (kind == SaveKind::none || !m_service->startSaving(files, folder)) {
-        Q_EMIT saveFlowChanged();
-        return;
+    const QList<CarvedFile> &hits = m_service->carvedFiles()->files();
+    QList<int> rows = kind == SaveKind::selected ? m_visible->selectedSourceRows() : QList<int>();
+    const bool started = kind == SaveKind::all        ? m_service->startSaving(hits, folder)
+                       : kind == SaveKind::selected ? m_service->startSaving(hits, rows, folder)
+                                                    : false;
+    if (started) {
+        m_savingKind = kind;
+        m_savingRows = std::move(rows);
+        m_savingGeneration = m_visible->generation();
+        m_stoppingSave = false;
     }
-    m_savingKind = kind;
-    m_savingFiles = std::move(files);
-    m_stoppingSave = false;
     Q_EMIT saveFlowChanged();
 }
 
@@ -484,7 +487,7 @@ void DeepScanScreen::cancelSaving()
 void DeepScanScreen::savingFinished(int saved, int failed, int noData, int notSaved)
 {
     const SaveKind kind = std::exchange(m_savingKind, SaveKind::none);
-    const QList<CarvedFile> files = std::exchange(m_savingFiles, {});
+    const QList<int> rows = std::exchange(m_savingRows, {});
     m_stoppingSave = false;
     if (kind == SaveKind::selected) {
         // A selection has no "no data" count: a hit with nothing to save
@@ -492,10 +495,8 @@ void DeepScanScreen::savingFinished(int saved, int failed, int noData, int notSa
         m_saveResult = SaveCountsShown{saved, failed + noData, 0, notSaved};
         // The hits a cancel left unsaved stay selected, so that saving can
         // go on from where it stopped.
-        QSet<QUuid> unsaved;
-        for (qsizetype i = files.size() - notSaved; i < files.size(); ++i)
-            unsaved.insert(files.at(i).id);
-        m_visible->setSelection(std::move(unsaved));
+        if (m_visible->generation() == m_savingGeneration)
+            m_visible->setSelectedSourceRows(rows.mid(rows.size() - notSaved));
     } else if (kind == SaveKind::all) {
         m_saveResult = SaveCountsShown{saved, failed, noData, notSaved};
     } else {

@@ -212,7 +212,10 @@ private:
     bool m_showSameDeviceWarning = false;
     bool m_showSaveConfirmation = false;
     SaveKind m_savingKind = SaveKind::none;
-    QList<CarvedFile> m_savingFiles;
+    // The source rows a Save Selected is saving, in order, and the list
+    // they belong to.
+    QList<int> m_savingRows;
+    quint64 m_savingGeneration = 0;
     bool m_stoppingSave = false;
     bool m_showSaveAlert = false;
     std::optional<SaveCountsShown> m_saveResult;

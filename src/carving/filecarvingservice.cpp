@@ -406,14 +406,32 @@ qint64 plannedBytes(const CarvedFile &file)
 
 bool FileCarvingService::startSaving(QList<CarvedFile> files, const QString &folder)
 {
+    return startSavingJob(std::move(files), std::nullopt, folder);
+}
+
+bool FileCarvingService::startSaving(QList<CarvedFile> list, QList<int> rows, const QString &folder)
+{
+    return startSavingJob(std::move(list), std::move(rows), folder);
+}
+
+bool FileCarvingService::startSavingJob(QList<CarvedFile> list, std::optional<QList<int>> rows, const QString &folder)
+{
     if (m_isSaving)
         return false;
+    if (rows) {
+        rows->removeIf([&list](int row) { return row < 0 || row >= list.size(); });
+    }
     qint64 total = 0;
-    for (const CarvedFile &file : std::as_const(files))
-        total += plannedBytes(file);
+    if (rows) {
+        for (const int row : std::as_const(*rows))
+            total += plannedBytes(list.at(row));
+    } else {
+        for (const CarvedFile &file : std::as_const(list))
+            total += plannedBytes(file);
+    }
     m_isSaving = true;
     m_saveFilesDone = 0;
-    m_saveFilesTotal = int(files.size());
+    m_saveFilesTotal = int(rows ? rows->size() : list.size());
     m_saveBytesWritten = 0;
     m_saveBytesTotal = total;
     Q_EMIT saveProgressChanged();
@@ -431,7 +449,15 @@ bool FileCarvingService::startSaving(QList<CarvedFile> files, const QString &fol
     }
     m_saveTimer->start();
 
-    m_saveWork.start([files = std::move(files), folder, tally](Request<FileCarvingService> &request) {
+    m_saveWork.start([list = std::move(list), rows = std::move(rows), folder, tally](Request<FileCarvingService> &request) {
+        QList<CarvedFile> files;
+        if (rows) {
+            files.reserve(rows->size());
+            for (const int row : *rows)
+                files.append(list.at(row));
+        } else {
+            files = list;
+        }
         SaveObserver observer;
         // Checked between hits only: a file being written is finished, never
         // left half-written by a cancel.

@@ -116,6 +116,10 @@ public:
     // after the hit being written; the hits not tried count as notSaved.
     // Starting a save while one runs is ignored; false then.
     bool startSaving(QList<CarvedFile> files, const QString &folder);
+    // The same for the hits at these rows of `list`, in the order given. The
+    // hits are picked out on the worker, so that a selection of a million
+    // costs the caller no copy of them.
+    bool startSaving(QList<CarvedFile> list, QList<int> rows, const QString &folder);
     Q_INVOKABLE void cancelSaving() { m_saveWork.cancel(); }
 
     // These run on the caller's thread.
@@ -174,6 +178,7 @@ private:
     void setExistingFileCount(int count);
     void applyProgress(quint64 bytesScanned, std::optional<double> fraction);
     void applyCompletion();
+    bool startSavingJob(QList<CarvedFile> list, std::optional<QList<int>> rows, const QString &folder);
     void applySaveProgress(int filesDone, qint64 bytesWritten);
     void finishSaving(const SaveCounts &counts, int notSaved);
 

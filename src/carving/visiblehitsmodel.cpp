@@ -11,11 +11,11 @@ VisibleHitsModel::VisibleHitsModel(CarvedFileModel *source, QObject *parent)
     connect(source, &QAbstractItemModel::rowsInserted, this, &VisibleHitsModel::sourceRowsInserted);
     connect(source, &QAbstractItemModel::dataChanged, this, &VisibleHitsModel::sourceDataChanged);
     connect(source, &QAbstractItemModel::modelReset, this, &VisibleHitsModel::sourceReset);
-    // CarvedFileModel only appends and resets; anything else is taken in by
-    // building the rows again.
-    connect(source, &QAbstractItemModel::rowsRemoved, this, &VisibleHitsModel::rebuild);
-    connect(source, &QAbstractItemModel::rowsMoved, this, &VisibleHitsModel::rebuild);
-    connect(source, &QAbstractItemModel::layoutChanged, this, &VisibleHitsModel::rebuild);
+    // CarvedFileModel only appends and resets; anything else moves hits to
+    // other rows, and is taken as a new list.
+    connect(source, &QAbstractItemModel::rowsRemoved, this, &VisibleHitsModel::sourceReset);
+    connect(source, &QAbstractItemModel::rowsMoved, this, &VisibleHitsModel::sourceReset);
+    connect(source, &QAbstractItemModel::layoutChanged, this, &VisibleHitsModel::sourceReset);
     rebuild();
 }
 
@@ -30,7 +30,7 @@ QVariant VisibleHitsModel::data(const QModelIndex &index, int role) const
         return {};
     const int row = m_rows.at(index.row());
     if (role == int(Role::isSelected))
-        return m_selected.contains(m_source->at(row).id);
+        return bool(m_flags[std::size_t(row)] & selected);
     // The delegate asks once per row it shows; the answer is kept, so a row
     // scrolled back into view costs no second check of the file system.
     if (role == int(CarvedFileModel::Role::canRecover))
@@ -95,44 +95,50 @@ bool VisibleHitsModel::allSelectableSelected()
 {
     // An empty selection needs no count, so a scan that fills the list (with
     // nothing selected yet) never checks a file because of this box.
-    if (m_selected.isEmpty())
+    if (m_selectedCount == 0)
         return false;
     const int selectable = selectableCount();
-    return selectable > 0 && m_selected.size() == selectable;
+    return selectable > 0 && m_selectedCount == selectable;
 }
 
 bool VisibleHitsModel::toggle(int row)
 {
     if (!canRecover(row))
         return false;
-    const QUuid id = fileAt(row).id;
-    if (!m_selected.remove(id))
-        m_selected.insert(id);
+    quint8 &flags = m_flags[std::size_t(m_rows.at(row))];
+    flags ^= selected;
+    m_selectedCount += (flags & selected) ? 1 : -1;
     const QModelIndex changed = index(row);
     Q_EMIT dataChanged(changed, changed, {int(Role::isSelected)});
     Q_EMIT selectionChanged();
     return true;
 }
 
+void VisibleHitsModel::clearMarks()
+{
+    for (quint8 &flags : m_flags)
+        flags &= quint8(~selected);
+    m_selectedCount = 0;
+}
+
 void VisibleHitsModel::selectAll()
 {
-    QSet<QUuid> chosen;
-    chosen.reserve(m_rows.size());
+    clearMarks();
     for (const int row : std::as_const(m_rows)) {
-        const CarvedFile &file = m_source->at(row);
-        if (file.recoveryStatus != RecoveryStatus::existing && recoverableAt(row))
-            chosen.insert(file.id);
+        if (m_source->at(row).recoveryStatus != RecoveryStatus::existing && recoverableAt(row)) {
+            m_flags[std::size_t(row)] |= selected;
+            ++m_selectedCount;
+        }
     }
-    m_selectableCount = int(chosen.size());
-    m_selected = std::move(chosen);
+    m_selectableCount = m_selectedCount;
     emitSelectionShown();
 }
 
 void VisibleHitsModel::clearSelection()
 {
-    if (m_selected.isEmpty())
+    if (m_selectedCount == 0)
         return;
-    m_selected = {};
+    clearMarks();
     emitSelectionShown();
 }
 
@@ -144,26 +150,32 @@ void VisibleHitsModel::toggleAll()
         selectAll();
 }
 
-void VisibleHitsModel::setSelection(QSet<QUuid> ids)
+QList<int> VisibleHitsModel::selectedSourceRows() const
 {
-    m_selected = std::move(ids);
-    emitSelectionShown();
+    QList<int> rows;
+    rows.reserve(m_selectedCount);
+    for (std::size_t row = 0; row < m_flags.size() && rows.size() < m_selectedCount; ++row) {
+        if (m_flags[row] & selected)
+            rows.append(int(row));
+    }
+    return rows;
 }
 
-QList<CarvedFile> VisibleHitsModel::selectedFiles() const
+bool VisibleHitsModel::isSourceRowSelected(int sourceRow) const
 {
-    QList<CarvedFile> chosen;
-    if (m_selected.isEmpty() || !m_source)
-        return chosen;
-    chosen.reserve(m_selected.size());
-    for (const CarvedFile &file : m_source->files()) {
-        if (m_selected.contains(file.id)) {
-            chosen.append(file);
-            if (chosen.size() == m_selected.size())
-                break;
+    return sourceRow >= 0 && std::size_t(sourceRow) < m_flags.size() && (m_flags[std::size_t(sourceRow)] & selected);
+}
+
+void VisibleHitsModel::setSelectedSourceRows(const QList<int> &rows)
+{
+    clearMarks();
+    for (const int row : rows) {
+        if (row >= 0 && std::size_t(row) < m_flags.size() && !(m_flags[std::size_t(row)] & selected)) {
+            m_flags[std::size_t(row)] |= selected;
+            ++m_selectedCount;
         }
     }
-    return chosen;
+    emitSelectionShown();
 }
 
 // One change signal for every shown row: a view updates the few delegates it
@@ -187,7 +199,7 @@ void VisibleHitsModel::rebuild()
         m_flags.resize(std::size_t(files.size()));
         for (qsizetype i = 0; i < files.size(); ++i) {
             quint8 &flags = m_flags[std::size_t(i)];
-            flags = quint8((flags & (recoverableKnown | recoverable)) | classify(files.at(i)));
+            flags = quint8((flags & kept) | classify(files.at(i)));
             if (flags & accepted) {
                 m_rows.append(int(i));
                 if (flags & deleted)
@@ -243,7 +255,7 @@ void VisibleHitsModel::sourceRowsInserted(const QModelIndex &parent, int first, 
     endInsertRows();
     m_selectableCount = -1;
     Q_EMIT countChanged();
-    if (!m_selected.isEmpty())
+    if (m_selectedCount > 0)
         Q_EMIT selectionChanged();
 }
 
@@ -258,7 +270,7 @@ void VisibleHitsModel::sourceDataChanged(const QModelIndex &topLeft, const QMode
     int deletedChange = 0;
     for (int row = first; row <= last; ++row) {
         quint8 &flags = m_flags[std::size_t(row)];
-        const quint8 now = quint8((flags & (recoverableKnown | recoverable)) | classify(m_source->at(row)));
+        const quint8 now = quint8((flags & kept) | classify(m_source->at(row)));
         if ((now ^ flags) & accepted)
             shownSetChanges = true;
         else if (now & accepted)
@@ -279,15 +291,16 @@ void VisibleHitsModel::sourceDataChanged(const QModelIndex &topLeft, const QMode
         m_deletedCount += deletedChange;
         Q_EMIT countChanged();
     }
-    if (!m_selected.isEmpty())
+    if (m_selectedCount > 0)
         Q_EMIT selectionChanged();
 }
 
 void VisibleHitsModel::sourceReset()
 {
-    // A reset is a new scan or New Scan: the ids chosen before name nothing
-    // in the new list, and the file-system answers belong to the old hits.
+    // A reset is a new scan or New Scan: the marks and the file-system
+    // answers belong to the hits that were in the rows before.
     m_flags.clear();
-    m_selected = {};
+    m_selectedCount = 0;
+    ++m_generation;
     rebuild();
 }

@@ -3,8 +3,6 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QPointer>
-#include <QSet>
-#include <QUuid>
 
 #include <vector>
 
@@ -29,9 +27,14 @@ struct HitFilter {
 // Built for a million hits: appends are filtered batch by batch; a change of
 // the filter, or a hit that the filter now takes in or leaves out, rebuilds the
 // rows in one pass (changes made in one go, such as the matching marking every
-// hit, are gathered into one rebuild on the next turn of the event loop). The
-// selection is a set of ids; selecting or clearing all is one pass and one
-// change signal, whatever the number of hits.
+// hit, are gathered into one rebuild on the next turn of the event loop).
+//
+// The selection is one mark per hit of the scan, by its row in the source
+// list: that list only grows during a scan and is replaced as a whole after
+// it, so a row names one hit for as long as the selection lasts (a reset
+// clears it). Selecting or clearing all is one pass over a byte per hit and
+// one change signal; a set of a million ids takes tens of times longer to
+// fill.
 //
 // Whether a hit can be recovered costs a file-system check for a hit without
 // bytes. It is asked only when needed (a row is shown, tapped or counted for
@@ -75,9 +78,8 @@ public:
     // what select-all selects.
     int selectableCount();
 
-    int selectedCount() const { return int(m_selected.size()); }
+    int selectedCount() const { return m_selectedCount; }
     bool allSelectableSelected();
-    bool isSelected(const QUuid &id) const { return m_selected.contains(id); }
     // Toggles a shown hit; does nothing (false) when it can't be recovered.
     Q_INVOKABLE bool toggle(int row);
     // Selects exactly the selectable hits.
@@ -85,10 +87,15 @@ public:
     Q_INVOKABLE void clearSelection();
     // The select-all box: clears when all are selected, else selects all.
     Q_INVOKABLE void toggleAll();
-    // Keeps only the hits with these ids selected.
-    void setSelection(QSet<QUuid> ids);
-    // The selected hits, shown or not, in list order.
-    QList<CarvedFile> selectedFiles() const;
+
+    // The selected hits, shown or not, as rows of the source list, ascending.
+    QList<int> selectedSourceRows() const;
+    bool isSourceRowSelected(int sourceRow) const;
+    // Selects exactly these source rows.
+    void setSelectedSourceRows(const QList<int> &rows);
+    // Changes whenever the source list is replaced; rows taken before name
+    // other hits (or none) once it has changed.
+    quint64 generation() const { return m_generation; }
 
 Q_SIGNALS:
     void countChanged();
@@ -100,7 +107,10 @@ private:
         deleted = 2,
         recoverableKnown = 4,
         recoverable = 8,
+        selected = 16,
     };
+    // What stays with a hit when the filter is applied again.
+    static constexpr quint8 kept = recoverableKnown | recoverable | selected;
 
     quint8 classify(const CarvedFile &file) const;
     bool recoverableAt(int sourceRow) const;
@@ -110,6 +120,7 @@ private:
     void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
     void sourceReset();
     void emitSelectionShown();
+    void clearMarks();
 
     QPointer<CarvedFileModel> m_source;
     HitFilter m_filter;
@@ -118,8 +129,9 @@ private:
     // One set of Flags per source row; the recoverable bits are a cache that
     // reading a row fills.
     mutable std::vector<quint8> m_flags;
+    int m_selectedCount = 0;
+    quint64 m_generation = 0;
     int m_deletedCount = 0;
     int m_selectableCount = -1; // -1: to be counted
     bool m_rebuildPending = false;
-    QSet<QUuid> m_selected;
 };
