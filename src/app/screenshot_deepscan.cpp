@@ -6,6 +6,7 @@
 
 #include "screenshot.h"
 
+#include <QCursor>
 #include <QQuickItem>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -157,6 +158,8 @@ void scrollSetup(ShotContext &shots, qreal y)
 
 QUORVEL_SHOTS(deepscan)
 {
+    // The pointer rests on the status bar, where nothing lights up under it.
+    QCursor::setPos(shots.window->mapToGlobal(QPoint(shots.window->width() - 10, shots.window->height() - 8)));
     shots.navigation->setSelectedNav(NavigationItem::deepScan);
     shots.settle(800);
     auto *view = shots.window->property("screen").value<QObject *>();
