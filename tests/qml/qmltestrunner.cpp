@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtQml/QQmlExtensionPlugin>
 #include <QtQuickTest/quicktest.h>
@@ -61,7 +62,13 @@ class Setup : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
-    void applicationAvailable() { AppDelegate::identifyApplication(); }
+    void applicationAvailable()
+    {
+        AppDelegate::identifyApplication();
+        // Settings and data the screens write go to a test location, never
+        // to the preferences of whoever runs the tests.
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
