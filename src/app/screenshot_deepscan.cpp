@@ -176,9 +176,28 @@ QUORVEL_SHOTS(deepscan)
     // Set-up, mode by mode.
     shots.save(u"deepscan-1-setup-deleted-files.png"_s);
 
+    // The volumes of a typical laptop with a camera card and a backup disk
+    // plugged in, in place of whatever this machine has.
+    const auto volume = [](const char *name, const char *device, const char *fileSystem, qint64 total, qint64 free,
+                           bool external) {
+        VolumeInfo info;
+        info.name = QString::fromLatin1(name);
+        info.device = QString::fromLatin1(device);
+        info.rawDevice = info.device;
+        info.mountPoint = u"/media/alex/"_s + info.name;
+        info.fileSystem = QString::fromLatin1(fileSystem);
+        info.totalSize = total;
+        info.freeSize = free;
+        info.isExternal = external;
+        info.isRemovable = external;
+        return info;
+    };
+    constexpr qint64 GB = 1'000'000'000;
+    service->volumes()->setVolumes({volume("EOS_DIGITAL", "/dev/sdb1", "exfat", 64 * GB, 51 * GB, true),
+                                    volume("Backup", "/dev/sdc1", "ext4", 2000 * GB, 612 * GB, true),
+                                    volume("Root", "/dev/nvme0n1p2", "ext4", 499 * GB, 143 * GB, false)});
     screen->setScanMode(Mode::rawDevice);
-    if (service->volumes()->rowCount() > 0)
-        screen->selectVolume(service->volumes()->index(0).data(int(VolumeListModel::Role::id)).toString());
+    screen->selectVolume(service->volumes()->index(0).data(int(VolumeListModel::Role::id)).toString());
     shots.settle(400);
     scrollSetup(shots, 250);
     shots.settle(300);
@@ -205,7 +224,7 @@ QUORVEL_SHOTS(deepscan)
     shots.save(u"deepscan-4-setup-disk-image.png"_s);
 
     // A scan: it holds at the start, at 42 %, and once its hits are in. It
-    // runs as the Deleted Files mode of the first volume, so that the scanned
+    // runs as the Deleted Files mode of the camera card, so that the scanned
     // source is a device, as it is for the same-device warning.
     auto pacer = std::make_shared<Pacer>();
     service->setDeletedFilesScan([pacer](ReviewingSink &sink, const VolumeInfo &, const QList<FileSignature> &) {
