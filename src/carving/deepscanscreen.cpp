@@ -29,9 +29,16 @@ QStringList catalogueNames()
 QVariantMap notice(const ModeNoticeTexts &texts, const QString &accent, const QString &icon, const QString &noteIcon,
                    const QString &noteColor)
 {
-    return {{u"accent"_s, accent},         {u"icon"_s, icon},         {u"title"_s, texts.title},
-            {u"description"_s, texts.description}, {u"steps"_s, texts.steps}, {u"note"_s, texts.note},
-            {u"noteIcon"_s, noteIcon},     {u"noteColor"_s, noteColor}};
+    return {
+        {u"accent"_s, accent},
+        {u"icon"_s, icon},
+        {u"title"_s, texts.title},
+        {u"description"_s, texts.description},
+        {u"steps"_s, texts.steps},
+        {u"note"_s, texts.note},
+        {u"noteIcon"_s, noteIcon},
+        {u"noteColor"_s, noteColor},
+    };
 }
 } // namespace
 
@@ -53,9 +60,8 @@ DeepScanScreen::DeepScanScreen(std::shared_ptr<Platform> platform, AppSettings *
     connect(m_service, &FileCarvingService::scanProgressChanged, this, &DeepScanScreen::updateBody);
     connect(m_service->carvedFiles(), &CarvedFileModel::countChanged, this, &DeepScanScreen::updateBody);
     connect(m_service, &FileCarvingService::savingFinished, this, &DeepScanScreen::savingFinished);
-    if (m_settings) {
+    if (m_settings)
         connect(m_settings, &AppSettings::defaultRecoveryPathChanged, this, &DeepScanScreen::saveFlowChanged);
-    }
 }
 
 DeepScanScreen::~DeepScanScreen() = default;

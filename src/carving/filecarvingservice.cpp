@@ -418,11 +418,9 @@ bool FileCarvingService::startSavingJob(QList<CarvedFile> list, std::optional<QL
 {
     if (m_isSaving)
         return false;
-    if (rows) {
-        rows->removeIf([&list](int row) { return row < 0 || row >= list.size(); });
-    }
     qint64 total = 0;
     if (rows) {
+        rows->removeIf([&list](int row) { return row < 0 || row >= list.size(); });
         for (const int row : std::as_const(*rows))
             total += plannedBytes(list.at(row));
     } else {

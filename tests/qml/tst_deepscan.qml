@@ -44,9 +44,10 @@ Item {
             bodies = []
         }
 
+        // Waits for it: a list builds its rows after the model has them.
         function item(name, under) {
-            const found = findChild(under || view, name)
-            verify(found, name)
+            let found = null
+            tryVerify(() => (found = findChild(under || view, name)) !== null, 5000, name)
             return found
         }
 
