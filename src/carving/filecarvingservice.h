@@ -19,6 +19,7 @@
 #include "model/filesignature.h"
 #include "model/records.h"
 #include "system/servicework.h"
+#include "system/treewalk.h"
 
 class CarvingSink;
 class Platform;
@@ -59,10 +60,14 @@ class FileCarvingService : public QObject
 public:
     using Signatures = std::optional<QList<FileSignature>>;
 
-    // Seams for the scan steps that walk existing files; each runs on the
-    // worker with the folder it starts from. Unset, the step is left out.
-    using DirectoryScanStep = std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &)>;
-    using MatchingStep = std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &)>;
+    // The scan steps that walk existing files (scanDirectoryTree and
+    // matchExistingFiles unless replaced); each runs on the worker with the
+    // folder it starts from and how far below it the walk may go. Unset, the
+    // step is left out.
+    using DirectoryScanStep =
+        std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
+    using MatchingStep =
+        std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
     // The Deleted Files mode's steps for a volume; the service runs the
     // completion after them. Unset, that mode is a scan start and a completion.
     using DeletedFilesScanStep = std::function<void(ReviewingSink &, const VolumeInfo &, const QList<FileSignature> &)>;

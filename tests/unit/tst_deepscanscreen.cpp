@@ -201,20 +201,21 @@ private Q_SLOTS:
         QCOMPARE(screen->selectedSignatures().size(), defaultSignatures().size());
     }
 
-    // Directory Scan and Deleted Files work before their steps exist; once a
-    // step is installed it gets the scan's target and types.
-    void modesWithoutTheirStepsStillFinish_data()
+    // The two modes that walk files get the scan's target and types in
+    // catalogue order; Deleted Files finishes even before its steps exist.
+    void walkingModesGetTheirTarget_data()
     {
         QTest::addColumn<Mode>("mode");
         QTest::addRow("deleted files") << Mode::deletedFiles;
         QTest::addRow("directory") << Mode::directory;
     }
-    void modesWithoutTheirStepsStillFinish()
+    void walkingModesGetTheirTarget()
     {
         QFETCH(Mode, mode);
         auto screen = makeScreen();
         screen->setScanMode(mode);
-        screen->setScanPath(m_dir.path());
+        const QString folder = freshFolder(QStringLiteral("walked"));
+        screen->setScanPath(folder);
         QVERIFY(!chooseFirstVolume(*screen).isEmpty());
         screen->startScan();
         QCOMPARE(screen->body(), Body::progress);
@@ -227,20 +228,21 @@ private Q_SLOTS:
             target = where;
             for (const FileSignature &signature : signatures)
                 types.append(signature.typeName);
-            sink.postCarvedFiles({hit(RecoveryStatus::deleted, std::nullopt, m_dir.filePath(QStringLiteral("x")))});
+            sink.postCarvedFiles({hit(RecoveryStatus::deleted, jpeg)});
         };
-        screen->service()->setDirectoryScan(record);
-        screen->service()->setDeletedFilesScan(
-            [&](ReviewingSink &sink, const VolumeInfo &volume, const QList<FileSignature> &signatures) {
-                record(sink, volume.name, signatures);
-            });
+        FileCarvingService *service = screen->service();
+        service->setDirectoryScan([&](ScanSink &sink, const QString &root, const QList<FileSignature> &signatures,
+                                      TreeWalk::Scope) { record(sink, root, signatures); });
+        service->setExistingFileMatching({});
+        service->setDeletedFilesScan([&](ReviewingSink &sink, const VolumeInfo &volume,
+                                         const QList<FileSignature> &signatures) { record(sink, volume.name, signatures); });
         screen->newScan();
         screen->setSelectedSignatures({QStringLiteral("PDF"), QStringLiteral("GIF")});
         screen->startScan();
-        QTRY_VERIFY(!screen->service()->isScanning());
-        QCOMPARE(target, mode == Mode::directory ? m_dir.path() : QStringLiteral("DATA"));
+        QTRY_VERIFY(!service->isScanning());
+        QCOMPARE(target, mode == Mode::directory ? folder : QStringLiteral("DATA"));
         QCOMPARE(types, (QStringList{QStringLiteral("GIF"), QStringLiteral("PDF")}));
-        QCOMPARE(screen->service()->carvedFiles()->rowCount(), 1);
+        QCOMPARE(service->carvedFiles()->rowCount(), 1);
     }
 
     void bodyFollowsTheService()
@@ -250,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(screen->body(), Body::setup);
         // A scan that reports no fraction: it is at progress 0 until it ends.
         screen->setScanMode(Mode::directory);
-        screen->setScanPath(m_dir.path());
+        screen->setScanPath(freshFolder(QStringLiteral("nothing here")));
         screen->startScan();
         QCOMPARE(screen->body(), Body::progress);
         // A finished scan without hits shows the (empty) results, straight
