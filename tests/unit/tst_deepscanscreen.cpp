@@ -245,6 +245,33 @@ private Q_SLOTS:
         QCOMPARE(service->carvedFiles()->rowCount(), 1);
     }
 
+    // A real Directory Scan: its hits are files that still exist, which the
+    // matching marks so; the list hides them until asked, and select-all
+    // leaves them out while a tap still takes one.
+    void directoryScanHitsAreExistingFiles()
+    {
+        auto screen = makeScreen();
+        const QString folder = freshFolder(QStringLiteral("photos"));
+        QVERIFY(writeFile(folder + QStringLiteral("/a.jpg"), jpeg));
+        QVERIFY(writeFile(folder + QStringLiteral("/b.png"), png));
+        screen->setScanMode(Mode::directory);
+        screen->setScanPath(folder);
+        screen->startScan();
+        QTRY_COMPARE(screen->body(), Body::results);
+        QCOMPARE(screen->service()->carvedFiles()->rowCount(), 2);
+        QCOMPARE(screen->service()->existingFileCount(), 2);
+        VisibleHitsModel *list = screen->visibleFiles();
+        QTRY_COMPARE(list->rowCount(), 0);
+
+        screen->setHideExistingFiles(false);
+        QCOMPARE(list->rowCount(), 2);
+        QCOMPARE(list->deletedCount(), 0);
+        screen->toggleSelectAll();
+        QCOMPARE(list->selectedCount(), 0);
+        screen->toggleFile(1);
+        QCOMPARE(list->selectedCount(), 1);
+    }
+
     void bodyFollowsTheService()
     {
         auto screen = makeScreen();
