@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "carving/deepscanscreen.h"
+#include "model/bytecount.h"
 #include "navigationmodel.h"
 #include "system/platform.h"
 
@@ -230,14 +231,17 @@ QUORVEL_SHOTS(deepscan)
     service->setDeletedFilesScan([pacer](ReviewingSink &sink, const VolumeInfo &, const QList<FileSignature> &) {
         pacer->stop();
         sink.postCarvedFiles(sampleHits(37, 0x2f1000));
-        sink.postProgress(quint64(1229 * MiB), 0.42, [](qsizetype count) {
-            return u"Scanning sdb1: 1.2 GB / 2.93 GB — %1 files found"_s.arg(count);
-        });
+        const qint64 total = 2926 * MiB;
+        const auto status = [total](qint64 scanned) {
+            return [=](qsizetype count) -> QString {
+                return u"Scanning EOS_DIGITAL: "_s + formatByteCount(scanned) + u" / "_s + formatByteCount(total)
+                    + u" — %1 files found"_s.arg(count);
+            };
+        };
+        sink.postProgress(quint64(total * 42 / 100), 0.42, status(total * 42 / 100));
         pacer->stop();
         sink.postCarvedFiles(sampleHits(21, 0x9d000000));
-        sink.postProgress(quint64(3000 * MiB), 0.999, [](qsizetype count) {
-            return u"Scanning sdb1: 2.93 GB / 2.93 GB — %1 files found"_s.arg(count);
-        });
+        sink.postProgress(quint64(total), 1.0, status(total));
         int existing = 0;
         sink.withHits([&](HitTable &hits) {
             for (qsizetype row = 0; row < hits.hitCount(); ++row) {
