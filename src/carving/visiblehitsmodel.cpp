@@ -71,6 +71,15 @@ bool VisibleHitsModel::recoverableAt(int sourceRow) const
     return flags & recoverable;
 }
 
+bool VisibleHitsModel::refreshRecoverable(int sourceRow)
+{
+    quint8 &flags = m_flags[std::size_t(sourceRow)];
+    const quint8 before = flags & (recoverableKnown | recoverable);
+    const quint8 now = recoverableKnown | (::canRecover(m_source->at(sourceRow)) ? recoverable : 0);
+    flags = quint8((flags & ~(recoverableKnown | recoverable)) | now);
+    return (before & recoverableKnown) && before != now;
+}
+
 bool VisibleHitsModel::canRecover(int row)
 {
     if (row < 0 || row >= m_rows.size())
@@ -103,9 +112,20 @@ bool VisibleHitsModel::allSelectableSelected()
 
 bool VisibleHitsModel::toggle(int row)
 {
-    if (!canRecover(row))
+    if (row < 0 || row >= m_rows.size())
         return false;
-    quint8 &flags = m_flags[std::size_t(m_rows.at(row))];
+    const int sourceRow = m_rows.at(row);
+    // Asked afresh: the source file of a hit without bytes may have gone
+    // since the row was drawn, and such a hit must not be picked.
+    if (refreshRecoverable(sourceRow)) {
+        m_selectableCount = -1;
+        const QModelIndex changed = index(row);
+        Q_EMIT dataChanged(changed, changed, {int(CarvedFileModel::Role::canRecover)});
+        Q_EMIT selectionChanged();
+    }
+    quint8 &flags = m_flags[std::size_t(sourceRow)];
+    if (!(flags & recoverable))
+        return false;
     flags ^= selected;
     m_selectedCount += (flags & selected) ? 1 : -1;
     const QModelIndex changed = index(row);
@@ -124,14 +144,21 @@ void VisibleHitsModel::clearMarks()
 void VisibleHitsModel::selectAll()
 {
     clearMarks();
+    // The file system is asked again for every hit without bytes, so that
+    // what is selected is what can be saved now, not at the time its row
+    // was drawn; only hits that have bytes skip the check.
+    bool answersChanged = false;
     for (const int row : std::as_const(m_rows)) {
-        if (m_source->at(row).recoveryStatus != RecoveryStatus::existing && recoverableAt(row)) {
+        if (m_source->at(row).recoveryStatus == RecoveryStatus::existing)
+            continue;
+        answersChanged |= refreshRecoverable(row);
+        if (m_flags[std::size_t(row)] & recoverable) {
             m_flags[std::size_t(row)] |= selected;
             ++m_selectedCount;
         }
     }
     m_selectableCount = m_selectedCount;
-    emitSelectionShown();
+    emitSelectionShown(answersChanged);
 }
 
 void VisibleHitsModel::clearSelection()
@@ -180,10 +207,13 @@ void VisibleHitsModel::setSelectedSourceRows(const QList<int> &rows)
 
 // One change signal for every shown row: a view updates the few delegates it
 // has, whatever the number of rows.
-void VisibleHitsModel::emitSelectionShown()
+void VisibleHitsModel::emitSelectionShown(bool recoverableChanged)
 {
+    QList<int> roles{int(Role::isSelected)};
+    if (recoverableChanged)
+        roles.append(int(CarvedFileModel::Role::canRecover));
     if (!m_rows.isEmpty())
-        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {int(Role::isSelected)});
+        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), roles);
     Q_EMIT selectionChanged();
 }
 

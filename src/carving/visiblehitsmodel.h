@@ -37,8 +37,9 @@ struct HitFilter {
 // fill.
 //
 // Whether a hit can be recovered costs a file-system check for a hit without
-// bytes. It is asked only when needed (a row is shown, tapped or counted for
-// select-all) and remembered for the rest of the scan.
+// bytes. It is asked only when needed: a row drawn asks once and keeps the
+// answer; a tap and select-all ask again, since a source file can be deleted
+// after the scan, and pass a changed answer on to the rows.
 class VisibleHitsModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -114,12 +115,14 @@ private:
 
     quint8 classify(const CarvedFile &file) const;
     bool recoverableAt(int sourceRow) const;
+    // Asks the file system again; true when the answer differs from the one kept.
+    bool refreshRecoverable(int sourceRow);
     void rebuild();
     void scheduleRebuild();
     void sourceRowsInserted(const QModelIndex &parent, int first, int last);
     void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
     void sourceReset();
-    void emitSelectionShown();
+    void emitSelectionShown(bool recoverableChanged = false);
     void clearMarks();
 
     QPointer<CarvedFileModel> m_source;

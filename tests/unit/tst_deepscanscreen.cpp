@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
@@ -377,6 +379,44 @@ private Q_SLOTS:
         QVERIFY(!list->index(2).data(int(CarvedFileModel::Role::canRecover)).toBool());
         // Row 3 is selected, row 0 is not.
         QVERIFY(!list->allSelectableSelected());
+    }
+
+    // A row drawn while its source file existed must not let a hit be picked
+    // once that file is gone: a tap and select-all look again, and the row
+    // learns the new answer.
+    void sourceDeletedAfterTheRowWasDrawn_data()
+    {
+        QTest::addColumn<bool>("bySelectAll");
+        QTest::addRow("tap") << false;
+        QTest::addRow("select all") << true;
+    }
+    void sourceDeletedAfterTheRowWasDrawn()
+    {
+        QFETCH(bool, bySelectAll);
+        auto screen = makeScreen();
+        const QString source = m_dir.filePath(QStringLiteral("soon-gone.jpg"));
+        QVERIFY(writeFile(source, jpeg));
+        screen->service()->carvedFiles()->append({
+            hit(RecoveryStatus::deleted, std::nullopt, source),
+            hit(RecoveryStatus::deleted, jpeg),
+        });
+        VisibleHitsModel *list = screen->visibleFiles();
+        const int canRecoverRole = int(CarvedFileModel::Role::canRecover);
+        QVERIFY(list->index(0).data(canRecoverRole).toBool());
+        QVERIFY(QFile::remove(source));
+
+        QSignalSpy rowsChanged(list, &QAbstractItemModel::dataChanged);
+        if (bySelectAll)
+            screen->toggleSelectAll();
+        else
+            screen->toggleFile(0);
+        QVERIFY(!list->index(0).data(int(VisibleHitsModel::Role::isSelected)).toBool());
+        QVERIFY(!list->index(0).data(canRecoverRole).toBool());
+        QCOMPARE(list->selectedCount(), bySelectAll ? 1 : 0);
+        const bool rowTold = std::any_of(rowsChanged.cbegin(), rowsChanged.cend(), [&](const QList<QVariant> &args) {
+            return args.at(0).toModelIndex().row() == 0 && args.at(2).value<QList<int>>().contains(canRecoverRole);
+        });
+        QVERIFY(rowTold);
     }
 
     void newScanResets()
