@@ -7,6 +7,7 @@
 #include "screenshot.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QQuickItem>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -318,6 +319,18 @@ QUORVEL_SHOTS(deepscan)
     waitFor(shots, [&] { return screen->showSaveAlert(); });
     shots.settle(500);
     shots.save(u"deepscan-11-save-alert.png"_s);
+    screen->dismissSaveAlert();
+
+    // A save that writes nothing: the chosen "folder" is a file.
+    const QString notAFolder = folder.filePath(u"not-a-folder"_s);
+    QFile(notAFolder).open(QIODevice::WriteOnly);
+    screen->requestSaveAll();
+    chooseFolder(notAFolder);
+    if (screen->showSaveConfirmation())
+        screen->confirmSave();
+    waitFor(shots, [&] { return screen->showSaveAlert(); });
+    shots.settle(500);
+    shots.save(u"deepscan-11b-save-alert-failures.png"_s);
     screen->dismissSaveAlert();
 
     // A scan that ends with an error and nothing found.

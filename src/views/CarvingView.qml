@@ -86,7 +86,7 @@ Rectangle {
         id: browseFileDialog
         title: "Choose a disk image"
         fileMode: FileDialog.OpenFile
-        nameFilters: ["All files (*)"]
+        nameFilters: ["Disk images (*.img *.dd *.raw *.iso *.bin *.dmg *.001)", "All files (*)"]
         onAccepted: deepScan.setScanPathFromUrl(selectedFile)
     }
 
@@ -140,8 +140,11 @@ Rectangle {
     CarvingAlert {
         objectName: "saveResultAlert"
         shown: deepScan.showSaveAlert
-        accent: Theme.neonGreen
-        symbol: "checkmark.circle.fill"
+        // A save that lost files must not wear the success colours.
+        readonly property bool allSaved: !!deepScan.saveResult && deepScan.saveResult.failed === 0
+                                         && deepScan.saveResult.saved > 0
+        accent: allSaved ? Theme.neonGreen : Theme.neonOrange
+        symbol: allSaved ? "checkmark.circle.fill" : "exclamationmark.triangle.fill"
         title: "Recovery Result"
         message: deepScan.saveResultText
         buttons: [{ text: "OK", accent: "neonGreen", primary: true }]
