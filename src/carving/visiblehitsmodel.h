@@ -37,9 +37,9 @@ struct HitFilter {
 // fill.
 //
 // Whether a hit can be recovered costs a file-system check for a hit without
-// bytes. It is asked only when needed: a row drawn asks once and keeps the
-// answer; a tap and select-all ask again, since a source file can be deleted
-// after the scan, and pass a changed answer on to the rows.
+// bytes. It is asked only when needed (a row is shown or counted for
+// select-all) and kept; a tap asks again, since a source file can be deleted
+// after its row was drawn, and passes a changed answer on to the row.
 class VisibleHitsModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -122,7 +122,7 @@ private:
     void sourceRowsInserted(const QModelIndex &parent, int first, int last);
     void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
     void sourceReset();
-    void emitSelectionShown(bool recoverableChanged = false);
+    void emitSelectionShown();
     void clearMarks();
 
     QPointer<CarvedFileModel> m_source;
