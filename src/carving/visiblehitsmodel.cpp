@@ -124,7 +124,9 @@ bool VisibleHitsModel::toggle(int row)
         Q_EMIT selectionChanged();
     }
     quint8 &flags = m_flags[std::size_t(sourceRow)];
-    if (!(flags & recoverable))
+    // Taking such a hit out of the selection stays possible: it could only
+    // fail its save.
+    if (!(flags & recoverable) && !(flags & selected))
         return false;
     flags ^= selected;
     m_selectedCount += (flags & selected) ? 1 : -1;

@@ -81,7 +81,8 @@ public:
 
     int selectedCount() const { return m_selectedCount; }
     bool allSelectableSelected();
-    // Toggles a shown hit; does nothing (false) when it can't be recovered.
+    // Toggles a shown hit; does nothing (false) when it can't be recovered and
+    // is not selected.
     Q_INVOKABLE bool toggle(int row);
     // Selects exactly the selectable hits.
     Q_INVOKABLE void selectAll();

@@ -383,8 +383,16 @@ private Q_SLOTS:
 
     // A row drawn while its source file existed must not let the hit be
     // tapped into the selection once that file is gone; the row learns it.
+    // A hit selected before can still be taken out.
+    void tapAfterTheSourceWasDeleted_data()
+    {
+        QTest::addColumn<bool>("selectedBefore");
+        QTest::addRow("not selected") << false;
+        QTest::addRow("selected") << true;
+    }
     void tapAfterTheSourceWasDeleted()
     {
+        QFETCH(bool, selectedBefore);
         auto screen = makeScreen();
         const QString source = m_dir.filePath(QStringLiteral("soon-gone.jpg"));
         QVERIFY(writeFile(source, jpeg));
@@ -392,12 +400,17 @@ private Q_SLOTS:
         VisibleHitsModel *list = screen->visibleFiles();
         const int canRecoverRole = int(CarvedFileModel::Role::canRecover);
         QVERIFY(list->index(0).data(canRecoverRole).toBool());
+        if (selectedBefore)
+            screen->toggleFile(0);
+        QCOMPARE(list->selectedCount(), selectedBefore ? 1 : 0);
         QVERIFY(QFile::remove(source));
 
         QSignalSpy rowsChanged(list, &QAbstractItemModel::dataChanged);
         screen->toggleFile(0);
         QCOMPARE(list->selectedCount(), 0);
         QVERIFY(!list->index(0).data(canRecoverRole).toBool());
+        screen->toggleFile(0);
+        QCOMPARE(list->selectedCount(), 0);
         const bool rowTold = std::any_of(rowsChanged.cbegin(), rowsChanged.cend(), [&](const QList<QVariant> &args) {
             return args.at(0).toModelIndex().row() == 0 && args.at(2).value<QList<int>>().contains(canRecoverRole);
         });
