@@ -359,7 +359,7 @@ public:
     QStringList snapshotTools() const override
     {
         QStringList found;
-        for (const QString &tool : {m_tools.btrfs, m_tools.snapper, m_tools.lvs}) {
+        for (const QString &tool : {m_tools.btrfs, m_tools.snapper, m_tools.lvs, m_tools.zfs}) {
             if (!tool.isEmpty() && QFileInfo(tool).isExecutable())
                 found.append(tool);
         }
