@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 #include "snapshots/snapshotrestore.h"
 #include "system/appsettings.h"
 
@@ -30,6 +33,16 @@ QString restoreSummary(const RestoreOutcome &outcome, int asked, const QString &
     return u"Restored %1 of %2 to %3. %4 could not be copied, first %5"_s.arg(
         QString::number(outcome.itemsRestored), itemCount(asked), folder, QString::number(outcome.failures.size()),
         outcome.failures.first());
+}
+
+QString cannotOpen(const QString &path, int error)
+{
+    QString text = u"Cannot open %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    // Snapshot folders are often kept for root alone (Snapper's
+    // /.snapshots is rwxr-x--- root).
+    if (error == EACCES || error == EPERM)
+        text += u"\nThis snapshot's files may be readable by an administrator only."_s;
+    return text;
 }
 
 } // namespace
@@ -103,6 +116,9 @@ void SnapshotBrowser::open(const SnapshotEntry &entry, const QStringList &protec
 
 void SnapshotBrowser::close()
 {
+    ++m_listing;
+    m_listWork.cancel();
+    m_compareWork.cancel();
     m_entry = SnapshotEntry{};
     m_path.clear();
     m_selection.clear();
@@ -110,6 +126,7 @@ void SnapshotBrowser::close()
     m_model->setFiles({}, {});
     setSearchText(QString());
     setErrorMessage(QString());
+    setIsListing(false);
     Q_EMIT snapshotChanged();
     Q_EMIT currentPathChanged();
     Q_EMIT selectionChanged();
@@ -153,10 +170,16 @@ void SnapshotBrowser::listCurrentFolder()
         return;
     setIsListing(true);
     const QByteArray folder = absolutePath(m_path, m_entry.folder);
-    m_listWork.start([folder](Request<SnapshotBrowser> &request) {
-        QString error;
+    // Marks for the folder that is left are of no use any more.
+    m_compareWork.cancel();
+    const quint64 listing = ++m_listing;
+    m_listWork.start([folder, listing](Request<SnapshotBrowser> &request) {
+        int error = 0;
         QList<SnapshotFile> files = listSnapshotFolder(folder, &error);
-        request.post([files = std::move(files), error](SnapshotBrowser &browser) mutable {
+        request.post([files = std::move(files), error, listing](SnapshotBrowser &browser) mutable {
+            // The browser was closed meanwhile.
+            if (listing != browser.m_listing)
+                return;
             QSet<QByteArray> chosenHere;
             for (const QByteArray &chosen : std::as_const(browser.m_selection)) {
                 const qsizetype slash = chosen.lastIndexOf('/');
@@ -165,7 +188,7 @@ void SnapshotBrowser::listCurrentFolder()
             }
             ++browser.m_generation;
             browser.m_model->setFiles(std::move(files), chosenHere);
-            browser.setErrorMessage(error.isEmpty() ? QString() : u"Cannot open %1: %2"_s.arg(browser.currentPath(), error));
+            browser.setErrorMessage(error == 0 ? QString() : cannotOpen(browser.currentPath(), error));
             browser.setIsListing(false);
             Q_EMIT browser.comparisonChanged();
             if (browser.m_isComparing)

@@ -136,6 +136,11 @@ private:
     QByteArray m_path; // below the snapshot's root, no leading slash
     // Chosen items by their path below the root.
     QSet<QByteArray> m_selection;
+    // Bumped by each folder listing and by close(); a listing's result
+    // counts only while it is the latest.
+    quint64 m_listing = 0;
+    // Bumped whenever the rows shown change; comparisons of older rows are
+    // dropped.
     quint64 m_generation = 0;
     bool m_isListing = false;
     QString m_errorMessage;

@@ -92,13 +92,13 @@ QByteArray linkText(const QByteArray &path)
 
 } // namespace
 
-QList<SnapshotFile> listSnapshotFolder(const QByteArray &folder, QString *error)
+QList<SnapshotFile> listSnapshotFolder(const QByteArray &folder, int *error)
 {
     QList<SnapshotFile> files;
     DIR *directory = ::opendir(folder.constData());
     if (!directory) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = errno;
         return files;
     }
     const int descriptor = ::dirfd(directory);
@@ -130,7 +130,7 @@ QList<SnapshotFile> listSnapshotFolder(const QByteArray &folder, QString *error)
         return collator.compare(a.name, b.name) < 0;
     });
     if (error)
-        error->clear();
+        *error = 0;
     return files;
 }
 

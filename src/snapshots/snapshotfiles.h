@@ -35,9 +35,9 @@ struct SnapshotFile {
 };
 
 // The entries of `folder`, folders first, then by name ignoring case. Links
-// are listed as themselves, never followed. `error` gets the reason when the
-// folder can't be read (and stays empty otherwise).
-QList<SnapshotFile> listSnapshotFolder(const QByteArray &folder, QString *error);
+// are listed as themselves, never followed. `error` gets the error number
+// when the folder can't be read, 0 otherwise.
+QList<SnapshotFile> listSnapshotFolder(const QByteArray &folder, int *error);
 
 // How `snapshotPath` compares with `livePath`. Files of equal size and
 // modification time count as the same without reading them (the test rsync

@@ -378,7 +378,12 @@ public:
             if (mount.mountPoint == u"/"_s && mount.source.startsWith(u"/dev/"_s))
                 return canReadDevice(mount.source);
         }
-        return false;
+        // The root is not a device node (ZFS, a container's overlay): any
+        // volume a raw scan could target tells as much.
+        const QList<MountInfoEntry> volumes = userVolumeMounts(mounts);
+        if (!volumes.isEmpty())
+            return canReadDevice(volumes.first().source);
+        return ::geteuid() == 0;
     }
 
     QString fullDiskAccessSettingsUrl() const override { return QString(); }

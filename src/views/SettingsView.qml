@@ -377,7 +377,6 @@ Item {
 
     FolderDialog {
         id: folderDialog
-        title: "Default Recovery Path"
         currentFolder: settingsScreen.folderUrl(AppSettings.defaultRecoveryPath)
         onAccepted: AppSettings.defaultRecoveryPath = settingsScreen.localPath(selectedFolder)
     }

@@ -116,8 +116,9 @@ private Q_SLOTS:
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "latin", 5), 5);
         ::close(fd);
-        QString error;
+        int error = -1;
         const QList<SnapshotFile> listed = listSnapshotFolder(QFile::encodeName(snapshot.path()), &error);
+        QCOMPARE(error, 0);
         QCOMPARE(listed.size(), 1);
         QCOMPARE(listed.first().rawName, name);
         const RestoreOutcome outcome = restoreFromSnapshot(snapshot.path(), {listed.first().rawName}, target.path(), {}, {}, {});
