@@ -158,7 +158,11 @@ Item {
                 }
             }
 
-            SectionHeader { symbol: "gearshape"; title: "GENERAL"; accent: Theme.neonPurple }
+            SectionHeader {
+                symbol: "gearshape"
+                title: "GENERAL"
+                accent: Theme.neonPurple
+            }
             GlassBackground {
                 Layout.fillWidth: true
                 implicitHeight: general.implicitHeight
@@ -212,7 +216,11 @@ Item {
                 }
             }
 
-            SectionHeader { symbol: "waveform.and.magnifyingglass"; title: "DEEP SCAN"; accent: Theme.neonBlue }
+            SectionHeader {
+                symbol: "waveform.and.magnifyingglass"
+                title: "DEEP SCAN"
+                accent: Theme.neonBlue
+            }
             GlassBackground {
                 Layout.fillWidth: true
                 implicitHeight: deepScan.implicitHeight
@@ -274,7 +282,11 @@ Item {
                 }
             }
 
-            SectionHeader { symbol: "lock.shield"; title: "PERMISSIONS"; accent: Theme.neonOrange }
+            SectionHeader {
+                symbol: "lock.shield"
+                title: "PERMISSIONS"
+                accent: Theme.neonOrange
+            }
             GlassBackground {
                 Layout.fillWidth: true
                 implicitHeight: permissions.implicitHeight
@@ -330,7 +342,11 @@ Item {
                 }
             }
 
-            SectionHeader { symbol: "info.circle"; title: "ABOUT"; accent: Theme.neonCyan }
+            SectionHeader {
+                symbol: "info.circle"
+                title: "ABOUT"
+                accent: Theme.neonCyan
+            }
             GlassBackground {
                 Layout.fillWidth: true
                 implicitHeight: about.implicitHeight + 32

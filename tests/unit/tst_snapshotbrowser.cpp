@@ -6,20 +6,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "helpers/testsupport.h"
 #include "snapshots/snapshotbrowser.h"
 #include "system/appsettings.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-void plant(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 QStringList shownNames(const SnapshotBrowser &browser)
 {
@@ -49,15 +42,15 @@ class TestSnapshotBrowser : public QObject
     // edited since, Photos/a.jpg deleted.
     void plantFolders()
     {
-        plant(m_kept->path() + u"/notes.txt"_s, "kept notes");
-        plant(m_kept->path() + u"/Zebra.txt"_s, "z");
-        plant(m_kept->path() + u"/apple.txt"_s, "a");
-        plant(m_kept->path() + u"/Photos/a.jpg"_s, "jpeg");
-        plant(m_kept->path() + u"/Photos/b.jpg"_s, "jpeg b");
-        plant(m_live->path() + u"/notes.txt"_s, "live notes");
-        plant(m_live->path() + u"/Zebra.txt"_s, "z");
-        plant(m_live->path() + u"/apple.txt"_s, "a");
-        plant(m_live->path() + u"/Photos/b.jpg"_s, "jpeg b");
+        QVERIFY(writeFile(m_kept->path() + u"/notes.txt"_s, "kept notes"));
+        QVERIFY(writeFile(m_kept->path() + u"/Zebra.txt"_s, "z"));
+        QVERIFY(writeFile(m_kept->path() + u"/apple.txt"_s, "a"));
+        QVERIFY(writeFile(m_kept->path() + u"/Photos/a.jpg"_s, "jpeg"));
+        QVERIFY(writeFile(m_kept->path() + u"/Photos/b.jpg"_s, "jpeg b"));
+        QVERIFY(writeFile(m_live->path() + u"/notes.txt"_s, "live notes"));
+        QVERIFY(writeFile(m_live->path() + u"/Zebra.txt"_s, "z"));
+        QVERIFY(writeFile(m_live->path() + u"/apple.txt"_s, "a"));
+        QVERIFY(writeFile(m_live->path() + u"/Photos/b.jpg"_s, "jpeg b"));
     }
 
     std::unique_ptr<SnapshotBrowser> openBrowser()
@@ -181,9 +174,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!browser->isRestoring());
         QCOMPARE(browser->restoreMessage(), u"Restored 2 items to "_s + m_target->path());
         QVERIFY(!browser->restoreFailed());
-        QFile copy(m_target->path() + u"/Photos/a.jpg"_s);
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), QByteArray("jpeg"));
+        QCOMPARE(readFile(m_target->path() + u"/Photos/a.jpg"_s), QByteArray("jpeg"));
     }
 
     void aRestoreIntoTheSnapshotIsRefused()

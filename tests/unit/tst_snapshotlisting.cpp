@@ -1,4 +1,3 @@
-#include <QFile>
 #include <QTest>
 
 #include "helpers/snapshotfixture.h"
@@ -8,13 +7,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QByteArray captured(const char *name)
-{
-    QFile file(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing capture %s", name);
-    return file.readAll();
-}
 
 ToolPaths linuxTools(const QString &folder = u"/usr/sbin"_s)
 {

@@ -1,7 +1,7 @@
-#include <QFile>
 #include <QTest>
 #include <QTimeZone>
 
+#include "helpers/testsupport.h"
 #include "snapshots/snapshotparsers.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -10,10 +10,7 @@ namespace {
 
 QString captured(const char *name)
 {
-    QFile file(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing capture %s", name);
-    return QString::fromUtf8(file.readAll());
+    return QString::fromUtf8(readFile(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + QLatin1String(name)));
 }
 
 QDateTime utc(const char *text)

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "helpers/testsupport.h"
 #include "snapshots/snapshotfiles.h"
 #include "snapshots/snapshotrestore.h"
 
@@ -16,19 +17,10 @@ namespace {
 
 void plant(const QString &path, const QByteArray &content, const QDateTime &modified = {})
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    QVERIFY(writeFile(path, content));
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.flush();
     if (modified.isValid())
-        file.setFileTime(modified, QFileDevice::FileModificationTime);
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
 mode_t modeOf(const QString &path)
@@ -67,13 +59,13 @@ private Q_SLOTS:
         QCOMPARE(outcome.failures.size(), 1);
         QVERIFY(outcome.failures.first().startsWith(kept + u"/pipe"_s));
 
-        QCOMPARE(contents(target.path() + u"/report.pdf"_s), QByteArray("the user's own"));
+        QCOMPARE(readFile(target.path() + u"/report.pdf"_s), QByteArray("the user's own"));
         const QString copy = target.path() + u"/report (1).pdf"_s;
-        QCOMPARE(contents(copy), QByteArray("kept report"));
+        QCOMPARE(readFile(copy), QByteArray("kept report"));
         QCOMPARE(QFileInfo(copy).lastModified(), monday);
         // Mode kept, set-id bit dropped.
         QCOMPARE(modeOf(copy) & 07777, mode_t(0750));
-        QCOMPARE(contents(target.path() + u"/Photos/2026/b.png"_s), QByteArray("png"));
+        QCOMPARE(readFile(target.path() + u"/Photos/2026/b.png"_s), QByteArray("png"));
         // The link is copied as a link, never followed.
         QCOMPARE(QFileInfo(target.path() + u"/link"_s).symLinkTarget(), u"/etc/passwd"_s);
         QVERIFY(S_ISLNK(modeOf(target.path() + u"/link"_s)));

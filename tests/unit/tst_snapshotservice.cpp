@@ -1,4 +1,3 @@
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,13 +9,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QByteArray captured(const char *name)
-{
-    QFile file(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing capture %s", name);
-    return file.readAll();
-}
 
 // A user's system: btrfs refuses to list (it needs root), snapper answers
 // through its service; as root the administrator shell runs the fake btrfs.

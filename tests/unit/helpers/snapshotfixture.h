@@ -9,7 +9,14 @@
 #include <QStringList>
 
 #include "helpers/fakeplatform.h"
+#include "helpers/testsupport.h"
 #include "snapshots/linuxsnapshots.h"
+
+// A tool's output kept in tests/data/captured.
+inline QByteArray captured(const char *name)
+{
+    return readFile(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + QLatin1String(name));
+}
 
 class CannedRunner final : public CommandRunner
 {
