@@ -14,6 +14,7 @@ Item {
     objectName: "settingsView"
 
     readonly property alias settingsScreen: settingsScreen
+    readonly property alias folderDialog: folderDialog
 
     SettingsScreen {
         id: settingsScreen

@@ -57,6 +57,15 @@ TestCase {
         compare(child("pathName").text, "Rescue")
     }
 
+    // The dialog's own implementation needs modules of its own; it must open.
+    function test_browse_opens_a_folder_dialog() {
+        mouseClick(child("browseButton"))
+        tryCompare(view.folderDialog, "visible", true)
+        view.folderDialog.reject()
+        tryCompare(view.folderDialog, "visible", false)
+        compare(AppSettings.defaultRecoveryPath, "")
+    }
+
     function test_switches_write_at_once() {
         mouseClick(child("hiddenSwitch"))
         compare(AppSettings.showHiddenFiles, true)
