@@ -11,18 +11,18 @@ namespace {
 
 
 // A user's system: btrfs refuses to list (it needs root), snapper answers
-// through its service; as root the administrator shell runs the fake btrfs.
+// through its service; as root the administrator shell runs the fake tools.
 struct UserSystem {
     UserSystem()
     {
         runner->passOn = true;
         tools.btrfs = QStringLiteral(QUORVEL_TEST_DATA "/tools/btrfs");
-        tools.snapper = u"/usr/bin/snapper"_s;
+        tools.snapper = QStringLiteral(QUORVEL_TEST_DATA "/tools/snapper");
         platform = std::make_shared<ToolsPlatform>(PlatformKind::gnuLinux, tools, runner);
         const QString mount = u" /tmp/q15cap/mnt"_s;
         runner->answer(tools.btrfs + u" subvolume list -a -s -u -q"_s + mount, {}, 1);
         runner->answer(tools.btrfs + u" subvolume list -a -u -q"_s + mount, {}, 1);
-        runner->answer(u"/usr/bin/snapper --jsonout list --all-configs --disable-used-space"_s,
+        runner->answer(tools.snapper + u" --jsonout list --all-configs --disable-used-space"_s,
                        captured("snapper-list-berlin.json"));
     }
 
@@ -91,7 +91,7 @@ private Q_SLOTS:
     void rootHasNoOneToAsk()
     {
         UserSystem system;
-        system.runner->answer(u"/usr/bin/snapper --no-dbus --jsonout list --all-configs --disable-used-space"_s, {}, 1);
+        system.runner->answer(system.tools.snapper + u" --no-dbus --jsonout list --all-configs --disable-used-space"_s, {}, 1);
         const auto service = system.service(true);
         service->loadSnapshots();
         QTRY_VERIFY(!service->isLoading());
