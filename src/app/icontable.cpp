@@ -15,6 +15,7 @@ constexpr IconGlyph glyphs[] = {
     {"arrow.left.arrow.right", "compare_arrows", 0xe915},
     {"arrow.left.circle", "arrow_circle_left", 0xeaa7},
     {"arrow.triangle.2.circlepath", "autorenew", 0xe863},
+    {"arrow.up.trash", "restore_from_trash", 0xe938},
     {"arrow.uturn.backward", "undo", 0xe166},
     {"arrow.uturn.backward.circle.fill", "settings_backup_restore", 0xe8ba},
     {"camera.circle", "camera", 0xe3af},

@@ -30,7 +30,7 @@ TestCase {
 
     function init() {
         failOnWarning(/.?/)
-        Fixtures.resetSettings()
+        SnapshotFixture.resetSettings()
         const window = createTemporaryObject(windowComponent, testCase)
         verify(window)
         verify(waitForRendering(window.contentItem))

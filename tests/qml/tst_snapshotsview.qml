@@ -30,7 +30,7 @@ TestCase {
 
     function init() {
         failOnWarning(/.?/)
-        Fixtures.resetSettings()
+        SnapshotFixture.resetSettings()
         const window = createTemporaryObject(windowComponent, testCase)
         verify(window)
         verify(waitForRendering(window.contentItem))
@@ -56,7 +56,7 @@ TestCase {
     }
 
     function test_content_states(data) {
-        Fixtures.fill(view.service, data.count, data.failed, data.refused)
+        SnapshotFixture.fill(view.service, data.count, data.failed, data.refused)
         compare(view.contentState, data.state)
         compare(child("footerCount").text, data.footer)
         compare(child("emptyState").visible, data.state === "empty")
@@ -76,7 +76,7 @@ TestCase {
     }
 
     function test_a_chosen_row_fills_the_detail_pane() {
-        Fixtures.fill(view.service, 3, false, false)
+        SnapshotFixture.fill(view.service, 3, false, false)
         verify(child("noSelection").visible)
         mouseClick(child("snapshotRow_1"))
         compare(view.screen.selectedName, "data_before_resize")
@@ -92,14 +92,14 @@ TestCase {
 
         // A new listing has new records: the pane keeps the old one, no
         // row is highlighted.
-        Fixtures.fill(view.service, 3, false, false)
+        SnapshotFixture.fill(view.service, 3, false, false)
         compare(child("detailName").text, "@/.snapshots/1/snapshot")
         for (let row = 0; row < 3; ++row)
             verify(!child("snapshotRow_" + row).isChosen)
     }
 
     function test_browsing_and_the_restore_question() {
-        Fixtures.fill(view.service, 1, false, false)
+        SnapshotFixture.fill(view.service, 1, false, false)
         mouseClick(child("snapshotRow_0"))
         mouseClick(child("browseButton"))
         compare(view.contentState, "browsing")
@@ -116,7 +116,7 @@ TestCase {
         compare(browser.selectedCount, 1)
         verify(child("restoreButton").enabled)
 
-        const folder = Fixtures.freshTarget()
+        const folder = SnapshotFixture.freshTarget()
         browser.chooseDestination("file://" + folder)
         const question = child("restoreConfirmation")
         tryCompare(question, "opened", true)

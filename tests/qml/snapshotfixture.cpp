@@ -1,15 +1,43 @@
-#include "snapshotfixtures.h"
+// Made-up snapshot listings for the QML tests of the Snapshots screen, a
+// folder of files to browse and folders to restore into, and the shared
+// preferences put back to their defaults (the runner keeps them in its test
+// location). SnapshotFixture (import QuorvelTest) does it.
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
 #include <QtQml/qqml.h>
 
 #include "snapshots/snapshotservice.h"
 #include "system/appsettings.h"
 
 using namespace Qt::Literals::StringLiterals;
+
+class SnapshotFixture : public QObject
+{
+    Q_OBJECT
+
+public:
+    SnapshotFixture();
+
+    // `count` snapshots (at most 3): a Snapper one with a folder, an LVM
+    // one without, a btrfs one without a date. `failed`: the listing also
+    // failed; `refusedToUser`: listing as root would help.
+    Q_INVOKABLE void fill(QObject *service, int count, bool failed, bool refusedToUser);
+    // An empty folder to restore into.
+    Q_INVOKABLE QString freshTarget();
+    Q_INVOKABLE void resetSettings();
+
+private:
+    QTemporaryDir m_snapshot;
+    QTemporaryDir m_live;
+    QTemporaryDir m_targets;
+    int m_targetCount = 0;
+};
 
 namespace {
 
@@ -36,20 +64,9 @@ SnapshotEntry entry(const QString &name, SnapshotKind kind, std::optional<QDateT
     return made;
 }
 
-// The tests must never read or change the preferences of whoever runs them.
-void privateSettings()
-{
-    static QTemporaryDir folder;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
-    qmlRegisterSingletonType<SnapshotFixtures>("QuorvelTest", 1, 0, "Fixtures",
-                                               [](QQmlEngine *, QJSEngine *) { return new SnapshotFixtures; });
-}
-Q_COREAPP_STARTUP_FUNCTION(privateSettings)
-
 } // namespace
 
-SnapshotFixtures::SnapshotFixtures()
+SnapshotFixture::SnapshotFixture()
 {
     plant(m_snapshot.path() + u"/notes.txt"_s, "notes as they were");
     plant(m_snapshot.path() + u"/photo.jpg"_s, "jpeg");
@@ -57,7 +74,7 @@ SnapshotFixtures::SnapshotFixtures()
     plant(m_live.path() + u"/notes.txt"_s, "notes as they are");
 }
 
-void SnapshotFixtures::fill(QObject *service, int count, bool failed, bool refusedToUser)
+void SnapshotFixture::fill(QObject *service, int count, bool failed, bool refusedToUser)
 {
     auto *snapshots = qobject_cast<SnapshotService *>(service);
     if (!snapshots)
@@ -73,14 +90,14 @@ void SnapshotFixtures::fill(QObject *service, int count, bool failed, bool refus
     snapshots->applyListing({all.mid(0, qBound(0, count, 3)), failed}, refusedToUser);
 }
 
-QString SnapshotFixtures::freshTarget()
+QString SnapshotFixture::freshTarget()
 {
     const QString path = m_targets.filePath(QString::number(++m_targetCount));
     QDir().mkpath(path);
     return path;
 }
 
-void SnapshotFixtures::resetSettings()
+void SnapshotFixture::resetSettings()
 {
     AppSettings *settings = AppSettings::instance();
     settings->setDefaultRecoveryPath(QString());
@@ -88,3 +105,12 @@ void SnapshotFixtures::resetSettings()
     settings->setConfirmBeforeRecover(true);
     settings->setMaxCarvingFileSize(100);
 }
+
+static void registerSnapshotFixture()
+{
+    qmlRegisterSingletonType<SnapshotFixture>("QuorvelTest", 1, 0, "SnapshotFixture",
+                                              [](QQmlEngine *, QJSEngine *) -> QObject * { return new SnapshotFixture; });
+}
+Q_COREAPP_STARTUP_FUNCTION(registerSnapshotFixture)
+
+#include "snapshotfixture.moc"
