@@ -48,12 +48,15 @@ QVariant SnapshotFileModel::data(const QModelIndex &index, int role) const
             return u"Changed"_s;
         case SnapshotComparison::missing:
             return u"Missing"_s;
+        case SnapshotComparison::present:
+            return u"Present"_s;
         }
         return QString();
     case Role::comparisonColor:
         switch (file.comparison) {
         case SnapshotComparison::notCompared:
         case SnapshotComparison::same:
+        case SnapshotComparison::present:
             return paletteName(PaletteColor::textMuted);
         case SnapshotComparison::changed:
             return paletteName(PaletteColor::neonOrange);

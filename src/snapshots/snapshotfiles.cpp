@@ -145,6 +145,8 @@ SnapshotComparison compareWithLive(const QByteArray &snapshotPath, const QByteAr
         return SnapshotComparison::notCompared;
     if ((live.st_mode & S_IFMT) != (kept.st_mode & S_IFMT))
         return SnapshotComparison::changed;
+    if (S_ISDIR(kept.st_mode))
+        return SnapshotComparison::present;
     if (S_ISLNK(kept.st_mode))
         return linkText(snapshotPath) == linkText(livePath) ? SnapshotComparison::same : SnapshotComparison::changed;
     if (!S_ISREG(kept.st_mode))

@@ -19,6 +19,10 @@ enum class SnapshotComparison {
     same,    // present and, as far as can be told, equal
     changed, // present with other contents, another size or another kind
     missing, // no longer on the live volume: the files worth restoring
+    // A folder that is still there. Its own entry says nothing about what
+    // lies in it, so it is never called the same: files deleted inside it
+    // show once it is entered.
+    present,
 };
 
 struct SnapshotFile {

@@ -154,12 +154,17 @@ private Q_SLOTS:
         const int same = int(SnapshotComparison::same);
         const int changed = int(SnapshotComparison::changed);
         const int missing = int(SnapshotComparison::missing);
+        const int present = int(SnapshotComparison::present);
         QTest::addRow("gone") << QByteArray("abc") << QByteArray() << true << missing;
         QTest::addRow("untouched") << QByteArray("abc") << QByteArray("abc") << true << same;
         QTest::addRow("other size") << QByteArray("abc") << QByteArray("abcd") << true << changed;
         QTest::addRow("same size, edited") << QByteArray("abc") << QByteArray("abd") << false << changed;
         QTest::addRow("touched, same bytes") << QByteArray("abc") << QByteArray("abc") << false << same;
         QTest::addRow("a folder now") << QByteArray("abc") << QByteArray("<dir>") << true << changed;
+        // Files deleted inside a folder that is still there must not hide
+        // behind a "same" on the folder.
+        QTest::addRow("folder still there") << QByteArray("<dir>") << QByteArray("<dir>") << true << present;
+        QTest::addRow("folder gone") << QByteArray("<dir>") << QByteArray() << true << missing;
     }
     void comparisonWithTheLiveVolume()
     {
@@ -169,7 +174,10 @@ private Q_SLOTS:
         QTemporaryDir folder;
         const QString keptPath = folder.path() + u"/kept"_s;
         const QString livePath = folder.path() + u"/live"_s;
-        plant(keptPath, kept, monday);
+        if (kept == "<dir>")
+            QDir().mkpath(keptPath);
+        else
+            plant(keptPath, kept, monday);
         if (live == "<dir>")
             QDir().mkpath(livePath);
         else if (!live.isEmpty())
