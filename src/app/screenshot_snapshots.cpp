@@ -17,6 +17,9 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -68,6 +71,11 @@ void plantFolders(const QString &kept, const QString &live)
             plant(live + u'/' + name, file.size, file.changed ? at(6, 9, 0) : file.modified,
                   file.changed ? "edit" : "kept");
     }
+    // Folders dated as a home's would be, not at the moment of the shot.
+    const struct timespec dated = {time_t(at(5, 18, 20).toSecsSinceEpoch()), 0};
+    const struct timespec times[2] = {dated, dated};
+    for (const char *folder : {"Documents", "Photos", "Projects"})
+        ::utimensat(AT_FDCWD, QFile::encodeName(kept + u'/' + QLatin1String(folder)).constData(), times, 0);
 }
 
 SnapshotEntry entry(const QString &name, SnapshotKind kind, std::optional<QDateTime> date, const QString &volume,
