@@ -11,8 +11,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if __has_include(<linux/fs.h>)
+#include <linux/fs.h>
+#endif
 
 #include "model/collisionfreenames.h"
 
@@ -170,7 +174,20 @@ private:
 
         bool ok = true;
         int error = 0;
-        while (ok) {
+        // On the snapshot's own file system (btrfs, XFS) the copy can share
+        // the snapshot's blocks: made at once and taking no room, which
+        // matters when a volume is full enough that files were deleted.
+        // Anywhere else the bytes are copied.
+        bool shared = false;
+#ifdef FICLONE
+        shared = !stopped() && ::ioctl(output, FICLONE, input) == 0;
+        if (shared) {
+            m_done += status.st_size;
+            if (m_progress)
+                m_progress(m_done, m_total);
+        }
+#endif
+        while (ok && !shared) {
             if (stopped()) {
                 ok = false;
                 break;

@@ -1,7 +1,7 @@
 // A real btrfs file system in a loop image, with two read-only snapshots of a
 // subvolume taken before and after a file was deleted from it: listed,
 // browsed, compared with the live subvolume and the file restored byte for
-// byte. Needs root and a kernel that mounts btrfs; skipped elsewhere.
+// byte, elsewhere and back in place. Needs root and a kernel that mounts btrfs; skipped elsewhere.
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "snapshots/snapshotscreen.h"
@@ -37,6 +41,23 @@ int rowNamed(const SnapshotBrowser &browser, const QString &name)
             return row;
     }
     return -1;
+}
+
+// Whether the file's first extent is shared with another file (a reflink
+// or a snapshot), as the file system reports it.
+bool sharesBlocks(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    alignas(struct fiemap) char buffer[sizeof(struct fiemap) + sizeof(struct fiemap_extent)] = {};
+    auto *map = reinterpret_cast<struct fiemap *>(buffer);
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = 1;
+    const bool ok = ::ioctl(fd, FS_IOC_FIEMAP, map) == 0 && map->fm_mapped_extents > 0;
+    ::close(fd);
+    return ok && (map->fm_extents[0].fe_flags & FIEMAP_EXTENT_SHARED);
 }
 
 } // namespace
@@ -150,6 +171,18 @@ private Q_SLOTS:
         QFile restored(target.filePath(u"photo.jpg"_s));
         QVERIFY(restored.open(QIODevice::ReadOnly));
         QCOMPARE(restored.readAll(), m_photo);
+
+        // Back where it was deleted from, on the same file system: the copy
+        // shares the snapshot's blocks instead of taking room of its own.
+        browser->chooseDestination(QUrl::fromLocalFile(entry.liveFolder));
+        QTRY_VERIFY(!browser->isRestoring());
+        QVERIFY2(!browser->restoreFailed(), qPrintable(browser->restoreMessage()));
+        const QString back = entry.liveFolder + u"/photo.jpg"_s;
+        QFile returned(back);
+        QVERIFY(returned.open(QIODevice::ReadOnly));
+        QCOMPARE(returned.readAll(), m_photo);
+        QVERIFY(sharesBlocks(back));
+        QTRY_COMPARE(browser->missingCount(), 0);
     }
 
 private:
