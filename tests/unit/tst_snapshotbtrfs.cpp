@@ -1,7 +1,8 @@
 // A real btrfs file system in a loop image, with two read-only snapshots of a
 // subvolume taken before and after a file was deleted from it: listed,
 // browsed, compared with the live subvolume and the file restored byte for
-// byte, elsewhere and back in place. Needs root and a kernel that mounts btrfs; skipped elsewhere.
+// byte, elsewhere and back in place. Needs root and a kernel that mounts
+// btrfs; skipped elsewhere.
 
 #include <QDir>
 #include <QFile>
