@@ -216,6 +216,8 @@ private:
                 m_progress(m_done, m_total);
         }
         if (ok) {
+            if (m_keepOwners)
+                (void)::fchown(output, status.st_uid, status.st_gid);
             ::fchmod(output, status.st_mode & 0777);
             const struct timespec times[2] = {status.st_atim, status.st_mtim};
             ::futimens(output, times);
@@ -251,6 +253,11 @@ private:
         for (;;) {
             const QByteArray path = names.next();
             if (::symlink(text.data(), path.constData()) == 0) {
+                if (m_keepOwners) {
+                    struct stat status {};
+                    if (::lstat(source.constData(), &status) == 0)
+                        (void)::lchown(path.constData(), status.st_uid, status.st_gid);
+                }
                 ++outcome.filesCopied;
                 return path;
             }
@@ -286,6 +293,8 @@ private:
                 break;
             copy(source + '/' + entry, target);
         }
+        if (m_keepOwners)
+            (void)::lchown(target.constData(), status.st_uid, status.st_gid);
         ::chmod(target.constData(), status.st_mode & 0777);
         const struct timespec times[2] = {status.st_atim, status.st_mtim};
         ::utimensat(AT_FDCWD, target.constData(), times, AT_SYMLINK_NOFOLLOW);
@@ -296,6 +305,11 @@ private:
     const std::function<void(qint64, qint64)> &m_progress;
     qint64 m_total = 0;
     qint64 m_done = 0;
+    // Run as root (the way to read snapshots kept for root), copies would
+    // otherwise all belong to root, and a user could not change their own
+    // restored files. They keep the owners they have in the snapshot, as
+    // cp -a does; where the destination can't (FAT), they stay root's.
+    bool m_keepOwners = ::geteuid() == 0;
     std::vector<char> m_buffer;
 };
 

@@ -124,6 +124,29 @@ private Q_SLOTS:
         ::unlink(path.constData());
     }
 
+    void copiesKeepTheirOwnersWhenRunAsRoot()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file away");
+        QTemporaryDir snapshot;
+        QTemporaryDir target;
+        const uid_t user = 4242;
+        const gid_t group = 4343;
+        plant(snapshot.path() + u"/Documents/thesis.odt"_s, "thesis");
+        QVERIFY(QFile::link(u"thesis.odt"_s, snapshot.path() + u"/Documents/latest"_s));
+        for (const QString &path : {u"/Documents"_s, u"/Documents/thesis.odt"_s, u"/Documents/latest"_s})
+            QCOMPARE(::lchown(QFile::encodeName(snapshot.path() + path).constData(), user, group), 0);
+
+        const RestoreOutcome outcome = restoreFromSnapshot(snapshot.path(), {"Documents"}, target.path(), {}, {}, {});
+        QCOMPARE(outcome.itemsRestored, 1);
+        for (const QString &path : {u"/Documents"_s, u"/Documents/thesis.odt"_s, u"/Documents/latest"_s}) {
+            struct stat status {};
+            QCOMPARE(::lstat(QFile::encodeName(target.path() + path).constData(), &status), 0);
+            QCOMPARE(status.st_uid, user);
+            QCOMPARE(status.st_gid, group);
+        }
+    }
+
     void aStoppedRestoreLeavesNoHalfFile()
     {
         QTemporaryDir snapshot;
