@@ -28,10 +28,10 @@ struct RestoreOutcome {
 // Copies `items` (paths below `snapshotRoot`, as the file system spells
 // them) into the folder `destination`, folders with everything in them.
 // Modes (without set-id bits), modification times and, run as root,
-// owners are kept; special
-// files (devices, pipes, sockets) are not copied. `protectedFolders` are
-// other places nothing may be written into (every listed snapshot). `cancelled` is asked between chunks;
-// `progress` gets the bytes copied and the bytes to copy.
+// owners are kept; special files (devices, pipes, sockets) are not copied.
+// `protectedFolders` are other places nothing may be written into (every
+// listed snapshot). `cancelled` is asked between chunks; `progress` gets
+// the bytes copied and the bytes to copy.
 RestoreOutcome restoreFromSnapshot(const QString &snapshotRoot, const QList<QByteArray> &items, const QString &destination,
                                    const QStringList &protectedFolders, const std::function<bool()> &cancelled,
                                    const std::function<void(qint64 done, qint64 total)> &progress);
