@@ -141,6 +141,33 @@ public:
 private:
     void fail(const QByteArray &path, int error) { outcome.failures.append(shown(path) + u": "_s + reason(error)); }
 
+    // Writes `size` bytes at the file position of `output`; with `sparse`,
+    // blocks of zeros are skipped and left as holes. 0, or the error number.
+    static int put(int output, const char *data, size_t size, bool sparse)
+    {
+        constexpr size_t block = 64 * 1024;
+        for (size_t offset = 0; offset < size;) {
+            const size_t length = std::min(block, size - offset);
+            const char *start = data + offset;
+            if (sparse && start[0] == 0 && std::memcmp(start, start + 1, length - 1) == 0) {
+                if (::lseek(output, off_t(length), SEEK_CUR) < 0)
+                    return errno;
+                offset += length;
+                continue;
+            }
+            for (size_t written = 0; written < length;) {
+                const ssize_t done = ::write(output, start + written, length - written);
+                if (done < 0 && errno == EINTR)
+                    continue;
+                if (done <= 0)
+                    return done < 0 ? errno : ENOSPC;
+                written += size_t(done);
+            }
+            offset += length;
+        }
+        return 0;
+    }
+
     QByteArray copyFile(const QByteArray &source, const QByteArray &folder, const QByteArray &name)
     {
         // O_NONBLOCK: a pipe put in the file's place must not hang the copy.
@@ -187,6 +214,10 @@ private:
                 m_progress(m_done, m_total);
         }
 #endif
+        // A source with holes (a disk image, a database) keeps them: copied
+        // whole onto another drive it could need many times its room on disk.
+        const bool sparse = qint64(status.st_blocks) * 512 < qint64(status.st_size);
+        off_t length = 0;
         while (ok && !shared) {
             if (stopped()) {
                 ok = false;
@@ -200,20 +231,20 @@ private:
                 ok = got == 0;
                 break;
             }
-            for (ssize_t written = 0; written < got;) {
-                const ssize_t put = ::write(output, m_buffer.data() + written, size_t(got - written));
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0) {
-                    error = put < 0 ? errno : ENOSPC;
-                    ok = false;
-                    break;
-                }
-                written += put;
+            error = put(output, m_buffer.data(), size_t(got), sparse);
+            if (error != 0) {
+                ok = false;
+                break;
             }
+            length += got;
             m_done += got;
             if (m_progress)
                 m_progress(m_done, m_total);
+        }
+        // Skipped zeros at the end are not written at all.
+        if (ok && sparse && !shared && ::ftruncate(output, length) != 0) {
+            error = errno;
+            ok = false;
         }
         if (ok) {
             if (m_keepOwners)

@@ -28,7 +28,8 @@ struct RestoreOutcome {
 // Copies `items` (paths below `snapshotRoot`, as the file system spells
 // them) into the folder `destination`, folders with everything in them.
 // Modes (without set-id bits), modification times and, run as root,
-// owners are kept; special files (devices, pipes, sockets) are not copied.
+// owners are kept, and so are the holes of sparse files; special files
+// (devices, pipes, sockets) are not copied.
 // `protectedFolders` are other places nothing may be written into (every
 // listed snapshot). `cancelled` is asked between chunks; `progress` gets
 // the bytes copied and the bytes to copy.

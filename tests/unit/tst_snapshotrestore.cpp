@@ -147,6 +147,48 @@ private Q_SLOTS:
         }
     }
 
+    void holesStayHoles_data()
+    {
+        QTest::addColumn<bool>("withHoles");
+        QTest::addRow("a disk image with holes") << true;
+        // Zeros written on purpose (a preallocated database) keep their room.
+        QTest::addRow("zeros written out") << false;
+    }
+    void holesStayHoles()
+    {
+        QFETCH(bool, withHoles);
+        QTemporaryDir snapshot;
+        QTemporaryDir target;
+        const QByteArray path = QFile::encodeName(snapshot.path() + u"/disk.img"_s);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        const off_t size = 8 << 20;
+        const QByteArray zeros(size, '\0');
+        if (!withHoles)
+            QCOMPARE(::pwrite(fd, zeros.constData(), size_t(size), 0), ssize_t(size));
+        QCOMPARE(::pwrite(fd, "boot", 4, 0), ssize_t(4));
+        QCOMPARE(::pwrite(fd, "data", 4, 3 << 20), ssize_t(4));
+        QCOMPARE(::ftruncate(fd, size), 0);
+        ::close(fd);
+        struct stat source {};
+        QCOMPARE(::stat(path.constData(), &source), 0);
+        if (withHoles && source.st_blocks * 512 >= size)
+            QSKIP("this file system keeps no holes");
+
+        const RestoreOutcome outcome = restoreFromSnapshot(snapshot.path(), {"disk.img"}, target.path(), {}, {}, {});
+        QCOMPARE(outcome.itemsRestored, 1);
+        QFile original(snapshot.path() + u"/disk.img"_s);
+        QFile copy(target.path() + u"/disk.img"_s);
+        QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), original.readAll());
+        struct stat copied {};
+        QCOMPARE(::stat(QFile::encodeName(copy.fileName()).constData(), &copied), 0);
+        if (withHoles)
+            QVERIFY(copied.st_blocks * 512 < size / 2);
+        else
+            QVERIFY(copied.st_blocks * 512 >= size);
+    }
+
     void aStoppedRestoreLeavesNoHalfFile()
     {
         QTemporaryDir snapshot;
