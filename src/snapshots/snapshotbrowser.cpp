@@ -127,6 +127,11 @@ void SnapshotBrowser::close()
     setSearchText(QString());
     setErrorMessage(QString());
     setIsListing(false);
+    dismissConfirmation();
+    // The outcome of a finished restore belongs to the snapshot left; one
+    // still running reports when it ends.
+    if (!m_isRestoring)
+        setRestoreMessage(QString(), false);
     Q_EMIT snapshotChanged();
     Q_EMIT currentPathChanged();
     Q_EMIT selectionChanged();

@@ -175,6 +175,10 @@ private Q_SLOTS:
         QCOMPARE(browser->restoreMessage(), u"Restored 2 items to "_s + m_target->path());
         QVERIFY(!browser->restoreFailed());
         QCOMPARE(readFile(m_target->path() + u"/Photos/a.jpg"_s), QByteArray("jpeg"));
+
+        // Another snapshot opened after it does not claim that restore.
+        browser->close();
+        QVERIFY(browser->restoreMessage().isEmpty());
     }
 
     void aRestoreIntoTheSnapshotIsRefused()
