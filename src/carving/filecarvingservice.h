@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@
 
 class CarvingSink;
 class Platform;
+class QTimer;
 
 // The state and operations behind the Deep Scan screen. Lives on the main
 // thread; each scan runs as one request (see ServiceWork) that reports back
@@ -46,6 +48,14 @@ class FileCarvingService : public QObject
     Q_PROPERTY(double scanRate READ scanRate NOTIFY bytesScannedChanged)
     // Seconds the running scan still needs; -1 while unknown.
     Q_PROPERTY(double secondsRemaining READ secondsRemaining NOTIFY bytesScannedChanged)
+    // A save started with startSaving() is running.
+    Q_PROPERTY(bool isSaving READ isSaving NOTIFY isSavingChanged)
+    // Of the running or last save: hits tried so far and in all, and bytes
+    // written so far and planned in all.
+    Q_PROPERTY(int saveFilesDone READ saveFilesDone NOTIFY saveProgressChanged)
+    Q_PROPERTY(int saveFilesTotal READ saveFilesTotal NOTIFY saveProgressChanged)
+    Q_PROPERTY(qint64 saveBytesWritten READ saveBytesWritten NOTIFY saveProgressChanged)
+    Q_PROPERTY(qint64 saveBytesTotal READ saveBytesTotal NOTIFY saveProgressChanged)
 
 public:
     using Signatures = std::optional<QList<FileSignature>>;
@@ -87,6 +97,11 @@ public:
     double scanRate() const { return m_pace.bytesPerSecond; }
     double secondsRemaining() const { return m_pace.secondsLeft.value_or(-1.0); }
     const Platform &platform() const { return *m_platform; }
+    bool isSaving() const { return m_isSaving; }
+    int saveFilesDone() const { return m_saveFilesDone; }
+    int saveFilesTotal() const { return m_saveFilesTotal; }
+    qint64 saveBytesWritten() const { return m_saveBytesWritten; }
+    qint64 saveBytesTotal() const { return m_saveBytesTotal; }
 
     // Whether the running scan was asked to stop.
     bool shouldCancel() const { return m_scanWork.isCancelled(); }
@@ -103,7 +118,18 @@ public:
     void scanDiskImage(const QUrl &url, Signatures signatures = std::nullopt);
     void scanDeletedFiles(const VolumeInfo &volume, Signatures signatures = std::nullopt);
 
-    // Saving runs on the caller's thread (the screen's, by design).
+    // Saves the hits into `folder` on a worker, in order, publishing the
+    // progress as it goes, and ends with savingFinished(). A cancel stops it
+    // after the hit being written; the hits not tried count as notSaved.
+    // Starting a save while one runs is ignored; false then.
+    bool startSaving(QList<CarvedFile> files, const QString &folder);
+    // The same for the hits at these rows of `list`, in the order given. The
+    // hits are picked out on the worker, so that a selection of a million
+    // costs the caller no copy of them.
+    bool startSaving(QList<CarvedFile> list, QList<int> rows, const QString &folder);
+    Q_INVOKABLE void cancelSaving() { m_saveWork.cancel(); }
+
+    // These run on the caller's thread.
     SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder) const;
     SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder) const;
     SaveCounts saveAllCarvedFiles(const QString &folder) const;
@@ -138,6 +164,11 @@ Q_SIGNALS:
     void scanStartTimeChanged();
     void showExistingFilesChanged();
     void existingFileCountChanged();
+    void isSavingChanged();
+    void saveProgressChanged();
+    // A save started with startSaving() ended; the four counts add up to the
+    // hits it was given.
+    void savingFinished(int saved, int failed, int noData, int notSaved);
 
 private:
     friend class CarvingSink;
@@ -154,6 +185,17 @@ private:
     void setExistingFileCount(int count);
     void applyProgress(quint64 bytesScanned, std::optional<double> fraction);
     void applyCompletion();
+    bool startSavingJob(QList<CarvedFile> list, std::optional<QList<int>> rows, const QString &folder);
+    void applySaveProgress(int filesDone, qint64 bytesWritten);
+    void finishSaving(const SaveCounts &counts, int notSaved);
+
+    // What the running save has done so far, written by its worker and read
+    // by a timer here: a file that takes minutes still shows everything
+    // done before it.
+    struct SaveTally {
+        std::atomic<int> filesDone{0};
+        std::atomic<qint64> bytesWritten{0};
+    };
 
     std::shared_ptr<Platform> m_platform;
     CarvedFileModel *m_model;
@@ -167,6 +209,13 @@ private:
     bool m_showExistingFiles = false;
     int m_existingFileCount = 0;
     ScanPace m_pace;
+    bool m_isSaving = false;
+    int m_saveFilesDone = 0;
+    int m_saveFilesTotal = 0;
+    qint64 m_saveBytesWritten = 0;
+    qint64 m_saveBytesTotal = 0;
+    std::shared_ptr<SaveTally> m_saveTally;
+    QTimer *m_saveTimer = nullptr;
 
     DirectoryScanStep m_directoryScan;
     MatchingStep m_matching;
@@ -175,4 +224,5 @@ private:
     // half-destroyed service.
     ServiceWork<FileCarvingService> m_scanWork{this};
     ServiceWork<FileCarvingService> m_volumeWork{this};
+    ServiceWork<FileCarvingService> m_saveWork{this};
 };

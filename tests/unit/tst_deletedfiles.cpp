@@ -158,7 +158,7 @@ private Q_SLOTS:
         QTest::addRow("btrfs") << u"btrfs-subvolume-list-s.txt"_s << QByteArray() << 2;
         QTest::addRow("snapper") << u"snapper-list.json"_s << QByteArray() << 2;
         QTest::addRow("snapper, not its output") << u"snapper-"_s << QByteArray("Unknown config.\n") << -1;
-        QTest::addRow("lvs") << u"lvs-snapshots.json"_s << QByteArray() << 1;
+        QTest::addRow("lvs") << u"lvs-snapshot-origins.json"_s << QByteArray() << 1;
         QTest::addRow("lvs, not a logical volume") << u"lvs-"_s << QByteArray(R"({"report": [{"lv": []}]})") << -1;
     }
     void snapshotListings()
