@@ -166,15 +166,27 @@ PlatformTexts PlatformTexts::gnuLinux()
     return t;
 }
 
-std::shared_ptr<Platform> runningPlatform()
+namespace {
+std::shared_ptr<Platform> &runningPlatformSlot()
 {
-    static const std::shared_ptr<Platform> platform =
+    static std::shared_ptr<Platform> platform =
 #ifdef Q_OS_MACOS
         makePlatform(PlatformKind::macOS);
 #else
         makePlatform(PlatformKind::gnuLinux);
 #endif
     return platform;
+}
+} // namespace
+
+std::shared_ptr<Platform> runningPlatform()
+{
+    return runningPlatformSlot();
+}
+
+void replaceRunningPlatform(std::shared_ptr<Platform> platform)
+{
+    runningPlatformSlot() = std::move(platform);
 }
 
 qint64 Platform::deviceSize(const QString &) const
