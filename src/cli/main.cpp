@@ -316,7 +316,8 @@ int main(int argc, char *argv[])
 
     // Checked here so that a missing source gets a plain message rather than
     // the window program's advice about scan modes.
-    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a named pipe must not hold the open until a writer comes.
+    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return complain(QStringLiteral("cannot open ") + source + QStringLiteral(": ")
                             + QString::fromLocal8Bit(std::strerror(errno)),

@@ -302,10 +302,10 @@ private Q_SLOTS:
         QCOMPARE(sink.progress.at(0).text, QStringLiteral("Scanning half.img: ") + formatByteCount(MiB)
                                                + QStringLiteral(" / ") + formatByteCount(MiB + MiB / 2)
                                                + QStringLiteral(" — 1 files found"));
-        QCOMPARE(sink.progress.at(1).bytes, quint64(2 * MiB));
+        QCOMPARE(sink.progress.at(1).bytes, quint64(MiB + MiB / 2));
         QCOMPARE(sink.progress.at(1).fraction, std::optional<double>(1.0));
         QCOMPARE(sink.progress.at(1).text,
-                 QStringLiteral("Scanning half.img: 2.1 MB / 1.6 MB — 2 files found"));
+                 QStringLiteral("Scanning half.img: 1.6 MB / 1.6 MB — 2 files found"));
     }
 
     void emptyImageReadsNothing()
@@ -330,17 +330,18 @@ private Q_SLOTS:
         QCOMPARE(sink.hits.size(), 1);
     }
 
-    void deviceOfUnknownSizeShowsNoTotal()
+    // /dev/zero never ends: scanning it would run until Stop.
+    void endlessDeviceIsRefused()
     {
         if (!QFile::exists(QStringLiteral("/dev/zero")))
             QSKIP("no /dev/zero");
         RecordingSink sink;
-        sink.cancelAfterProgress = 2;
-        scanRawFile(QStringLiteral("/dev/zero"), named({QStringLiteral("JPEG"), QStringLiteral("MP4")}),
-                    QStringLiteral("zero"), sink);
-        QCOMPARE(sink.progress.size(), 2);
-        QCOMPARE(sink.progress.at(1).fraction, std::nullopt);
-        QCOMPARE(sink.progress.at(1).text, QStringLiteral("Scanning zero: 2.1 MB scanned — 0 files found"));
+        scanRawFile(QStringLiteral("/dev/zero"), named({QStringLiteral("JPEG")}), QStringLiteral("zero"), sink);
+        QCOMPARE(sink.errors.size(), 1);
+        QVERIFY2(sink.errors.first().startsWith(QStringLiteral("Cannot scan /dev/zero: it is a character device")),
+                 qPrintable(sink.errors.first()));
+        QVERIFY(sink.statuses.isEmpty());
+        QVERIFY(sink.progress.isEmpty());
     }
 
     void missingSourceIsAnErrorAndNothingElse()

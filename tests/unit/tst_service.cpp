@@ -43,6 +43,16 @@ CarvedFile sampleHit(quint64 offset)
     return file;
 }
 
+// A source that takes far longer to scan than any test waits: a sparse image
+// of 64 GiB, which the scan reads as zeros at memory speed.
+QString endlessImage(const QString &folder)
+{
+    QFile file(folder + QStringLiteral("/endless.img"));
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(64LL * 1024 * MiB))
+        return {};
+    return file.fileName();
+}
+
 const QRegularExpression summaryPattern(QStringLiteral("^Scan complete: (\\d+) files found • (.+) scanned • (\\d+\\.\\d)s$"));
 
 } // namespace
@@ -166,9 +176,9 @@ private Q_SLOTS:
         QTRY_VERIFY(!service.isScanning());
 
         QVERIFY(statuses.contains(QString(expectedStatus).replace(QStringLiteral("%1"), devicePath)));
-        QCOMPARE(platform->admin.detachedArguments.size(), rawDeviceMissing ? 1 : 0);
+        QCOMPARE(platform->admin.pipedRuns.size(), rawDeviceMissing ? 1 : 0);
         if (rawDeviceMissing)
-            QCOMPARE(platform->admin.detachedArguments.first().value(0), devicePath);
+            QVERIFY(platform->admin.pipedRuns.first().contains(devicePath));
         QCOMPARE(service.carvedFiles()->rowCount(), hits);
         if (hits)
             QCOMPARE(service.carvedFiles()->at(0).sourcePath, volume.name);
@@ -231,11 +241,10 @@ private Q_SLOTS:
 
     void stopEndsWithTheSummary()
     {
-        if (!QFile::exists(QStringLiteral("/dev/zero")))
-            QSKIP("no /dev/zero");
         VolumeInfo endless;
-        endless.name = QStringLiteral("zero");
-        endless.device = QStringLiteral("/dev/zero");
+        endless.name = QStringLiteral("endless");
+        endless.device = endlessImage(m_dir.path());
+        QVERIFY(!endless.device.isEmpty());
         FileCarvingService service;
         service.scanVolume(endless, QList<FileSignature>{defaultSignatures().first()});
         QTRY_VERIFY(service.bytesScanned() >= quint64(2 * MiB));
@@ -249,11 +258,10 @@ private Q_SLOTS:
     // new one's state.
     void stopThenStartAtOnce()
     {
-        if (!QFile::exists(QStringLiteral("/dev/zero")))
-            QSKIP("no /dev/zero");
         VolumeInfo endless;
-        endless.name = QStringLiteral("zero");
-        endless.device = QStringLiteral("/dev/zero");
+        endless.name = QStringLiteral("endless");
+        endless.device = endlessImage(m_dir.path());
+        QVERIFY(!endless.device.isEmpty());
         FileCarvingService service;
         service.scanVolume(endless, QList<FileSignature>{defaultSignatures().first()});
         QTRY_VERIFY(service.bytesScanned() >= quint64(MiB));
@@ -264,16 +272,15 @@ private Q_SLOTS:
         QTest::qWait(300);
         QVERIFY(!service.isScanning());
         QCOMPARE(service.carvedFiles()->rowCount(), 1);
-        QVERIFY(service.bytesScanned() <= quint64(MiB));
+        QCOMPARE(service.bytesScanned(), quint64(4096));
         QVERIFY(summaryPattern.match(service.statusMessage()).hasMatch());
     }
 
     void destroyingTheServiceMidScanIsSafe()
     {
-        if (!QFile::exists(QStringLiteral("/dev/zero")))
-            QSKIP("no /dev/zero");
         VolumeInfo endless;
-        endless.device = QStringLiteral("/dev/zero");
+        endless.device = endlessImage(m_dir.path());
+        QVERIFY(!endless.device.isEmpty());
         auto *service = new FileCarvingService;
         QSignalSpy progress(service, &FileCarvingService::bytesScannedChanged);
         service->scanVolume(endless, QList<FileSignature>{defaultSignatures().first()});

@@ -1,0 +1,162 @@
+#pragma once
+
+// The root reader: on a system whose administrator launcher offers piped runs
+// (Linux, through pkexec), one small perl program started as root behind one
+// password dialog serves positioned reads of a device over its standard input
+// and output. The administrator scan reads the device through it in large
+// sequential blocks, carved exactly as the direct scan carves (directscan.h),
+// and the hits of that scan read their bytes through it for as long as the
+// scan runs. Nothing the device holds is ever written to a file.
+//
+// The program text goes to perl as an argument when it starts, never through
+// a file that could change while the password dialog is open. perl-base is
+// essential on Debian, so /usr/bin/perl is always there.
+//
+// Protocol: lines of text, each answer to a read followed by its bytes.
+//   reader, once:  "QUORVEL-READER 1 SIZE\n"  ready; SIZE is -1 when it can't tell
+//                  "F ERRNO\n"                the device can't be opened
+//                  "T KIND\n"                 it can't be read to an end:
+//                                             c character device of unknown size, d folder, p pipe or socket
+//   "R OFFSET LENGTH\n"  ->  "D N\n" and N bytes (fewer than LENGTH only at the
+//                            end of the data or just before an unreadable spot,
+//                            0 at the end), or "E ERRNO\n" when nothing could be read
+//   "S\n"                ->  "Z SIZE\n", the size now (a removed disk reports 0)
+// The reader ends when its input ends (the program closed it, or died), when
+// an answer can't be written (the program is gone), on any line it does not
+// understand, and, when started with an idle time, after that many seconds
+// without a request. An unprivileged program can't signal a root process;
+// the reader never depends on being killed.
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "carving/sourcereader.h"
+#include "model/bytesource.h"
+#include "system/commandrunner.h"
+
+class PipedProcess;
+struct ScanTexts;
+
+namespace RootReader {
+inline constexpr char greeting[] = "QUORVEL-READER 1 ";
+// The reader's program text (perl).
+QByteArray program();
+// Arguments for the interpreter: the program text, the device and the idle
+// time in seconds (0: none).
+QStringList interpreterArguments(const QString &devicePath, int idleSeconds);
+} // namespace RootReader
+
+// One reader process and the pipes to it. Requests from any thread are
+// answered in the order asked; a thread waiting for its answer reads the
+// answers asked before it into their own buffers first.
+class ReaderConnection final : public SourceReader
+{
+public:
+    enum class Failure {
+        none,
+        dismissed,     // the password dialog was dismissed (status 126): nothing to say
+        cancelled,     // the scan was stopped while the dialog was open
+        notStarted,    // refused, no authentication agent, no interpreter...: `reason`
+        cannotOpen,    // the device could not be opened: `error`
+        unsupported,   // the device can't be read to an end: `fileType` (st_mode bits)
+    };
+    struct Opened {
+        std::shared_ptr<ReaderConnection> connection;
+        Failure failure = Failure::none;
+        QString reason;
+        int error = 0;
+        unsigned fileType = 0;
+    };
+
+    // Starts a reader for `devicePath` with `launcher` and waits for its
+    // greeting, for as long as the password dialog stays open. `cancelled`,
+    // when given, is asked while waiting here and for every later answer; a
+    // true value ends the wait and closes the connection.
+    static Opened open(AdministratorLauncher &launcher, const QString &interpreter, const QString &devicePath,
+                       int idleSeconds, std::function<bool()> cancelled = {});
+
+    ~ReaderConnection() override;
+
+    // The size the reader found when it opened the device; -1 when unknown.
+    qint64 size() const { return m_size; }
+    // False once the reader ended, a wait was cancelled, or close() was called.
+    bool isOpen() const;
+    // Ends the reader: its input is closed and it is reaped.
+    void close();
+
+    // SourceReader. A failure of the connection itself is a lost source.
+    Result read(qint64 offset, std::uint8_t *into, qint64 length) override;
+    void readAhead(qint64 offset, std::uint8_t *into, qint64 length) override;
+    void cancelReadAhead() override;
+    std::optional<qint64> currentSize() override;
+
+private:
+    struct Request;
+    explicit ReaderConnection(std::unique_ptr<PipedProcess> process, std::function<bool()> cancelled);
+
+    std::shared_ptr<Request> submitLocked(char kind, qint64 offset, std::uint8_t *into, qint64 length);
+    void waitLocked(const std::shared_ptr<Request> &request);
+    bool answerLocked(Request &request);
+    bool readLineLocked(QByteArray *line);
+    bool readExactLocked(std::uint8_t *into, qint64 length);
+    qint64 readSomeLocked(std::uint8_t *into, qint64 length);
+    qint64 readPipeLocked(std::uint8_t *into, qint64 length);
+    void breakLocked();
+
+    mutable std::mutex m_mutex;
+    std::unique_ptr<PipedProcess> m_process;
+    std::function<bool()> m_cancelled;
+    std::deque<std::shared_ptr<Request>> m_queue;
+    std::shared_ptr<Request> m_ahead;
+    QByteArray m_buffer;    // answer bytes read from the pipe and not used yet
+    qsizetype m_bufferAt = 0;
+    qint64 m_size = -1;
+    bool m_broken = false;
+    bool m_waitCancelled = false;
+};
+
+// The bytes of a device that only root can read, for the hits of an
+// administrator scan. While the scan runs, its reader serves them (so a step
+// that checks a hit's structure can read beyond its window at once). After
+// it, prepare() starts one reader for the batch, behind one password dialog,
+// which serves every read until each prepared range has been read once; a
+// read nobody prepared starts a reader for itself. Readers started here stop
+// by themselves after a minute without a request; any left running end with
+// the source.
+class AdministratorByteSource final : public ByteSource
+{
+public:
+    AdministratorByteSource(QString devicePath, AdministratorLauncherFactory launchers, QString interpreter);
+    ~AdministratorByteSource() override;
+
+    // The scan's reader serves reads from now until detach().
+    void attach(std::shared_ptr<ReaderConnection> connection);
+    void detach();
+
+    bool prepare(const QList<Range> &ranges, QString *error) override;
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override;
+
+    QString devicePath() const { return m_devicePath; }
+
+private:
+    std::shared_ptr<ReaderConnection> startLocked(QString *error) const;
+
+    const QString m_devicePath;
+    const AdministratorLauncherFactory m_launchers;
+    const QString m_interpreter;
+    mutable QMutex m_mutex;
+    std::shared_ptr<ReaderConnection> m_scan;
+    mutable std::shared_ptr<ReaderConnection> m_batch;
+    mutable QList<Range> m_unread;
+};
+
+// The text for a reader that could not be opened; empty when there is
+// nothing to say (dismissed, cancelled).
+QString readerFailureText(const ReaderConnection::Opened &opened, const QString &devicePath, const ScanTexts &texts);
