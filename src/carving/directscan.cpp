@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include <fcntl.h>
@@ -257,7 +258,7 @@ public:
     ~ReadAhead()
     {
         // The reader may still write into the ring for a range asked ahead.
-        if (m_pending)
+        if (!m_pending.empty())
             m_reader.cancelReadAhead();
         if (m_ring)
             ::munmap(m_ring, std::size_t(2 * m_capacity));
@@ -274,7 +275,7 @@ public:
         if (m_end < wanted && !m_ended) {
             if (m_ring) {
                 m_start = offset;
-                fill(std::max(wanted, m_pending ? m_pending->offset + m_pending->length : 0));
+                fill(wanted);
             } else {
                 const qint64 start = std::min(offset, m_end);
                 if (m_end > start)
@@ -284,11 +285,15 @@ public:
                 fill(std::min(m_scanSize, m_start + m_capacity));
             }
         }
-        if (m_ring && !m_pending && !m_ended && m_careful == 0 && m_end >= m_badUntil) {
-            const qint64 aheadEnd = std::min(m_scanSize, offset + m_capacity);
-            if (aheadEnd > m_end) {
-                m_pending = Pending{m_end, aheadEnd - m_end};
-                m_reader.readAhead(m_end, slot(m_end), aheadEnd - m_end);
+        // The part of the ring freed by this step is asked for at once, so
+        // that a reader in another process streams without pause.
+        if (m_ring && !m_ended && m_careful == 0 && m_end >= m_badUntil) {
+            const qint64 from = std::max(m_end, m_aheadEnd);
+            const qint64 to = std::min(m_scanSize, offset + m_capacity);
+            if (to > from) {
+                m_pending.push_back({from, to - from});
+                m_reader.readAhead(from, slot(from), to - from);
+                m_aheadEnd = to;
             }
         }
         return std::max<qint64>(0, m_end - offset);
@@ -315,7 +320,7 @@ private:
     static constexpr qint64 maxSkipFloor = 64 * chunkStep;
     // Without a size there is no end to skip to: this many failures in a row
     // end the scan.
-    static constexpr int unknownSizeFailureLimit = 32;
+    static constexpr int unknownSizeFailureLimit = 8;
 
     struct Pending {
         qint64 offset = 0;
@@ -323,6 +328,14 @@ private:
     };
 
     std::uint8_t *slot(qint64 offset) { return const_cast<std::uint8_t *>(at(offset)); }
+
+    void dropReadAhead()
+    {
+        if (!m_pending.empty())
+            m_reader.cancelReadAhead();
+        m_pending.clear();
+        m_aheadEnd = 0;
+    }
 
     bool sourceGone(const SourceReader::Result &result)
     {
@@ -343,12 +356,17 @@ private:
                 continue;
             }
             qint64 length = target - m_end;
-            if (m_pending)
-                length = m_pending->length;
+            const bool collecting = !m_pending.empty();
+            if (collecting)
+                length = m_pending.front().length;
             else if (m_careful > 0)
                 length = std::min(length, smallRead);
             const SourceReader::Result result = m_reader.read(m_end, slot(m_end), length);
-            m_pending.reset();
+            if (collecting)
+                m_pending.pop_front();
+            // What was asked ahead follows on from a whole answer only.
+            if (result.bytes != length)
+                dropReadAhead();
             if (result.bytes > 0) {
                 m_end += result.bytes;
                 m_skip = smallRead;
@@ -391,7 +409,9 @@ private:
     std::unique_ptr<std::uint8_t[]> m_linear;
     qint64 m_start = 0;
     qint64 m_end = 0;
-    std::optional<Pending> m_pending;
+    // Ranges asked ahead, in order from m_end, up to m_aheadEnd.
+    std::deque<Pending> m_pending;
+    qint64 m_aheadEnd = 0;
     bool m_ended = false;
     bool m_cancelled = false;
     bool m_lost = false;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,8 +113,9 @@ QStringList interpreterArguments(const QString &devicePath, int idleSeconds)
 struct ReaderConnection::Request {
     char kind = 'R';
     qint64 offset = 0;
-    std::uint8_t *into = nullptr;   // null: the answer is read and dropped
+    std::uint8_t *into = nullptr;
     qint64 length = 0;
+    bool discard = false;   // its buffer went away: the answer is read and dropped
     Result result;
     qint64 size = -1;
     bool done = false;
@@ -121,6 +123,7 @@ struct ReaderConnection::Request {
 
 ReaderConnection::ReaderConnection(std::unique_ptr<PipedProcess> process, std::function<bool()> cancelled)
     : m_process(std::move(process))
+    , m_output(m_process->outputFd())
     , m_cancelled(std::move(cancelled))
 {
 }
@@ -144,19 +147,21 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
         return opened;
     }
     PipedProcess *raw = process.get();
-    std::shared_ptr<ReaderConnection> connection(new ReaderConnection(std::move(process), std::move(cancelled)));
+    std::shared_ptr<ReaderConnection> connection(new ReaderConnection(std::move(process), cancelled));
 
+    // The password dialog may stay open for minutes: wait as long as the
+    // scan is not stopped.
+    bool wasCancelled = false;
     QByteArray line;
-    bool answered = false;
-    {
-        std::lock_guard lock(connection->m_mutex);
-        answered = connection->readLineLocked(&line);
-        if (!answered && connection->m_waitCancelled) {
+    const bool answered = connection->readLine(&line, [&] {
+        wasCancelled = cancelled && cancelled();
+        return wasCancelled;
+    });
+    if (!answered) {
+        if (wasCancelled) {
             opened.failure = Failure::cancelled;
             return opened;
         }
-    }
-    if (!answered) {
         // Nothing came: the dialog was dismissed or refused, or the reader
         // could not run at all.
         const std::optional<int> status = raw->waitForExit(5000);
@@ -175,7 +180,10 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
     if (line.startsWith(RootReader::greeting) && words.size() == 3) {
         bool ok = false;
         connection->m_size = words.at(2).toLongLong(&ok);
-        if (ok) {
+        if (ok && ::pipe(connection->m_wake) == 0) {
+            for (const int fd : connection->m_wake)
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            connection->m_pump = std::thread(&ReaderConnection::pump, connection.get());
             opened.connection = std::move(connection);
             return opened;
         }
@@ -196,26 +204,203 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
 bool ReaderConnection::isOpen() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_broken && m_process;
+    return !m_broken;
 }
 
 void ReaderConnection::close()
 {
-    std::lock_guard lock(m_mutex);
-    breakLocked();
+    {
+        std::unique_lock lock(m_mutex);
+        stopLocked(lock);
+    }
+    if (m_pump.joinable())
+        m_pump.join();
+    // Closing its input ends the reader; it is reaped without a long wait.
+    m_process.reset();
+    for (int &fd : m_wake) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
 }
 
-void ReaderConnection::breakLocked()
+bool ReaderConnection::waitReadable(const std::function<bool()> &giveUp)
+{
+    pollfd fds[2] = {{m_output, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    for (;;) {
+        const int polled = ::poll(fds, m_wake[0] >= 0 ? 2 : 1, giveUp ? cancelCheckMilliseconds : -1);
+        if (polled < 0 && errno != EINTR)
+            return false;
+        if (polled > 0) {
+            if (fds[1].revents != 0)
+                return false;
+            if (fds[0].revents != 0)
+                return true;
+        }
+        if (giveUp && giveUp())
+            return false;
+    }
+}
+
+qint64 ReaderConnection::readPipe(std::uint8_t *into, qint64 length)
+{
+    for (;;) {
+        const ssize_t got = ::read(m_output, into, std::size_t(length));
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got > 0 ? qint64(got) : 0;
+    }
+}
+
+bool ReaderConnection::readLine(QByteArray *line, const std::function<bool()> &giveUp)
+{
+    line->clear();
+    for (;;) {
+        if (m_lineAt < m_line.size()) {
+            const qsizetype end = m_line.indexOf('\n', m_lineAt);
+            const qsizetype stop = end < 0 ? m_line.size() : end + 1;
+            line->append(m_line.constData() + m_lineAt, stop - m_lineAt);
+            m_lineAt = stop;
+            if (end >= 0)
+                return true;
+            // No answer line is this long; the other side is not our reader.
+            if (line->size() > 4096)
+                return false;
+        }
+        // Lines are short and the bytes after them usually follow: read a
+        // little ahead, never much past the header of a large answer.
+        m_line.resize(4096);
+        m_lineAt = 0;
+        const qint64 got = waitReadable(giveUp) ? readPipe(reinterpret_cast<std::uint8_t *>(m_line.data()), 4096) : 0;
+        m_line.resize(qsizetype(got));
+        if (got <= 0)
+            return false;
+    }
+}
+
+bool ReaderConnection::answer(const Request &request, Result *result, qint64 *size)
+{
+    const auto stopping = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_stopping;
+    };
+    QByteArray line;
+    if (!readLine(&line, stopping))
+        return false;
+    const QList<QByteArray> words = line.trimmed().split(' ');
+    bool ok = false;
+    const qint64 value = words.size() == 2 ? words.at(1).toLongLong(&ok) : 0;
+    if (!ok)
+        return false;
+    if (request.kind == 'S') {
+        *size = value;
+        return words.at(0) == "Z";
+    }
+    if (words.at(0) == "E") {
+        // The reader's error numbers are this system's: it runs here.
+        bool lost = value == ENODEV || value == ENXIO;
+#ifdef ENOMEDIUM
+        lost = lost || value == ENOMEDIUM;
+#endif
+        *result = {0, int(value), lost};
+        return true;
+    }
+    if (words.at(0) != "D" || value < 0 || value > request.length)
+        return false;
+    std::uint8_t scratch[65536];
+    for (qint64 done = 0; done < value;) {
+        const bool buffered = m_lineAt < m_line.size();
+        if (!buffered && !waitReadable(stopping))
+            return false;
+        std::uint8_t *into = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return false;
+            into = request.discard ? nullptr : request.into + done;
+            m_writing = into != nullptr;
+        }
+        const qint64 want = into ? value - done : std::min<qint64>(value - done, sizeof scratch);
+        std::uint8_t *target = into ? into : scratch;
+        qint64 got = 0;
+        if (buffered) {
+            got = std::min<qint64>(want, m_line.size() - m_lineAt);
+            std::memcpy(target, m_line.constData() + m_lineAt, std::size_t(got));
+            m_lineAt += got;
+        } else {
+            // The pipe has bytes now, so this does not block: a buffer that
+            // is being given up is never written for long.
+            got = readPipe(target, want);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_writing = false;
+        }
+        m_changed.notify_all();
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    *result = {value, 0, false};
+    return true;
+}
+
+void ReaderConnection::pump()
+{
+    for (;;) {
+        std::shared_ptr<Request> request;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_stopping)
+                return;
+            request = m_queue.front();
+        }
+        Result result;
+        qint64 size = -1;
+        const bool answered = answer(*request, &result, &size);
+        std::unique_lock lock(m_mutex);
+        if (!answered) {
+            failLocked();
+            return;
+        }
+        // A stop meanwhile has settled the request already.
+        if (m_queue.empty() || m_queue.front() != request)
+            continue;
+        m_queue.pop_front();
+        request->result = result;
+        request->size = size;
+        request->done = true;
+        m_changed.notify_all();
+    }
+}
+
+void ReaderConnection::failLocked()
 {
     m_broken = true;
-    m_cancelled = nullptr;
-    m_ahead.reset();
+    m_stopping = true;
     for (const std::shared_ptr<Request> &request : m_queue) {
-        request->result = {0, EPIPE, true};
+        request->result = m_waitCancelled ? Result{0, ECANCELED, false} : Result{0, EPIPE, true};
         request->done = true;
     }
     m_queue.clear();
-    m_process.reset();
+    m_ahead.clear();
+    m_cancelled = nullptr;
+    m_changed.notify_all();
+}
+
+void ReaderConnection::stopLocked(std::unique_lock<std::mutex> &lock)
+{
+    if (!m_stopping && m_wake[1] >= 0) {
+        const char byte = 0;
+        while (::write(m_wake[1], &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
+    m_stopping = true;
+    m_changed.notify_all();
+    // Requests are only given up once nothing writes into their buffers.
+    m_changed.wait(lock, [this] { return !m_writing; });
+    failLocked();
 }
 
 std::shared_ptr<ReaderConnection::Request> ReaderConnection::submitLocked(char kind, qint64 offset,
@@ -226,202 +411,77 @@ std::shared_ptr<ReaderConnection::Request> ReaderConnection::submitLocked(char k
     request->offset = offset;
     request->into = into;
     request->length = std::min(length, largestRequest);
-    if (m_broken) {
-        request->result = {0, EPIPE, true};
-        request->done = true;
-        return request;
-    }
-    const QByteArray line = kind == 'R' ? "R " + QByteArray::number(offset) + ' ' + QByteArray::number(request->length) + '\n'
-                                        : QByteArray("S\n");
-    if (!m_process->send(line)) {
-        breakLocked();
-        request->result = {0, EPIPE, true};
+    const QByteArray line = kind == 'R'
+        ? "R " + QByteArray::number(offset) + ' ' + QByteArray::number(request->length) + '\n'
+        : QByteArray("S\n");
+    if (m_broken || !m_process || !m_process->send(line)) {
+        request->result = m_waitCancelled ? Result{0, ECANCELED, false} : Result{0, EPIPE, true};
         request->done = true;
         return request;
     }
     m_queue.push_back(request);
+    m_changed.notify_all();
     return request;
 }
 
-void ReaderConnection::waitLocked(const std::shared_ptr<Request> &request)
+void ReaderConnection::waitLocked(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Request> &request)
 {
     while (!request->done) {
-        if (m_queue.empty() || m_broken) {
-            request->result = {0, m_waitCancelled ? ECANCELED : EPIPE, !m_waitCancelled};
-            request->done = true;
-            return;
-        }
-        const std::shared_ptr<Request> front = m_queue.front();
-        if (!answerLocked(*front)) {
-            const bool cancelled = m_waitCancelled;
-            breakLocked();
-            m_waitCancelled = cancelled;
-            if (!request->done || cancelled)
-                request->result = {0, cancelled ? ECANCELED : EPIPE, !cancelled};
-            request->done = true;
-            return;
-        }
-        m_queue.pop_front();
-        front->done = true;
-    }
-}
-
-bool ReaderConnection::answerLocked(Request &request)
-{
-    QByteArray line;
-    if (!readLineLocked(&line))
-        return false;
-    const QList<QByteArray> words = line.trimmed().split(' ');
-    if (words.size() != 2)
-        return false;
-    bool ok = false;
-    const qint64 value = words.at(1).toLongLong(&ok);
-    if (!ok)
-        return false;
-    if (request.kind == 'S') {
-        if (words.at(0) != "Z")
-            return false;
-        request.size = value;
-        return true;
-    }
-    if (words.at(0) == "E") {
-        // The reader's error numbers are this system's: it runs here.
-        bool lost = value == ENODEV || value == ENXIO;
-#ifdef ENOMEDIUM
-        lost = lost || value == ENOMEDIUM;
-#endif
-        request.result = {0, int(value), lost};
-        return true;
-    }
-    if (words.at(0) != "D" || value < 0 || value > request.length)
-        return false;
-    if (request.into) {
-        if (!readExactLocked(request.into, value))
-            return false;
-    } else {
-        std::uint8_t scratch[65536];
-        for (qint64 left = value; left > 0;) {
-            const qint64 take = std::min<qint64>(left, sizeof scratch);
-            if (!readExactLocked(scratch, take))
-                return false;
-            left -= take;
-        }
-    }
-    request.result = {value, 0, false};
-    return true;
-}
-
-qint64 ReaderConnection::readSomeLocked(std::uint8_t *into, qint64 length)
-{
-    if (m_bufferAt < m_buffer.size()) {
-        const qint64 take = std::min<qint64>(length, m_buffer.size() - m_bufferAt);
-        std::memcpy(into, m_buffer.constData() + m_bufferAt, std::size_t(take));
-        m_bufferAt += take;
-        return take;
-    }
-    return readPipeLocked(into, length);
-}
-
-qint64 ReaderConnection::readPipeLocked(std::uint8_t *into, qint64 length)
-{
-    const int fd = m_process ? m_process->outputFd() : -1;
-    if (fd < 0)
-        return 0;
-    for (;;) {
         if (m_cancelled) {
-            pollfd ready{fd, POLLIN, 0};
-            const int polled = ::poll(&ready, 1, cancelCheckMilliseconds);
-            if (polled < 0 && errno != EINTR)
-                return 0;
-            if (polled <= 0) {
-                if (m_cancelled()) {
-                    m_waitCancelled = true;
-                    return 0;
-                }
-                continue;
+            m_changed.wait_for(lock, std::chrono::milliseconds(cancelCheckMilliseconds));
+            if (!request->done && m_cancelled && m_cancelled()) {
+                m_waitCancelled = true;
+                stopLocked(lock);
             }
+        } else {
+            m_changed.wait(lock);
         }
-        const ssize_t got = ::read(fd, into, std::size_t(length));
-        if (got < 0 && errno == EINTR)
-            continue;
-        return got > 0 ? got : 0;
     }
 }
 
-bool ReaderConnection::readExactLocked(std::uint8_t *into, qint64 length)
+void ReaderConnection::discardAheadLocked(std::unique_lock<std::mutex> &lock)
 {
-    for (qint64 done = 0; done < length;) {
-        const qint64 got = readSomeLocked(into + done, length - done);
-        if (got <= 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
-
-bool ReaderConnection::readLineLocked(QByteArray *line)
-{
-    line->clear();
-    for (;;) {
-        if (m_bufferAt < m_buffer.size()) {
-            const qsizetype end = m_buffer.indexOf('\n', m_bufferAt);
-            const qsizetype stop = end < 0 ? m_buffer.size() : end + 1;
-            line->append(m_buffer.constData() + m_bufferAt, stop - m_bufferAt);
-            m_bufferAt = stop;
-            if (end >= 0)
-                return true;
-            // No answer line is this long; the other side is not our reader.
-            if (line->size() > 4096)
-                return false;
-        }
-        // Lines are short and the bytes after them usually follow: read a
-        // little ahead, never more than a header's worth past a large answer.
-        m_buffer.resize(4096);
-        m_bufferAt = 0;
-        const qint64 got = readPipeLocked(reinterpret_cast<std::uint8_t *>(m_buffer.data()), m_buffer.size());
-        m_buffer.resize(qsizetype(std::max<qint64>(0, got)));
-        if (got <= 0)
-            return false;
-    }
+    for (const std::shared_ptr<Request> &request : m_ahead)
+        request->discard = true;
+    m_ahead.clear();
+    m_changed.wait(lock, [this] { return !m_writing; });
 }
 
 SourceReader::Result ReaderConnection::read(qint64 offset, std::uint8_t *into, qint64 length)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     std::shared_ptr<Request> request;
-    if (m_ahead && m_ahead->offset == offset && m_ahead->into == into
-        && m_ahead->length == std::min(length, largestRequest)) {
-        request = std::exchange(m_ahead, nullptr);
+    if (!m_ahead.empty() && m_ahead.front()->offset == offset && m_ahead.front()->into == into
+        && m_ahead.front()->length == std::min(length, largestRequest)) {
+        request = m_ahead.front();
+        m_ahead.pop_front();
     } else {
-        // Whatever was asked ahead stays in the queue and is read first.
+        // Answers asked ahead come first and still land in their buffers.
         request = submitLocked('R', offset, into, length);
     }
-    waitLocked(request);
+    waitLocked(lock, request);
     return request->result;
 }
 
 void ReaderConnection::readAhead(qint64 offset, std::uint8_t *into, qint64 length)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_ahead)
-        m_ahead->into = nullptr;
-    m_ahead = submitLocked('R', offset, into, length);
+    std::unique_lock lock(m_mutex);
+    const std::shared_ptr<Request> request = submitLocked('R', offset, into, length);
+    if (!request->done)
+        m_ahead.push_back(request);
 }
 
 void ReaderConnection::cancelReadAhead()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_ahead) {
-        m_ahead->into = nullptr;
-        m_ahead.reset();
-    }
+    std::unique_lock lock(m_mutex);
+    discardAheadLocked(lock);
 }
 
 std::optional<qint64> ReaderConnection::currentSize()
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     const std::shared_ptr<Request> request = submitLocked('S', 0, nullptr, 0);
-    waitLocked(request);
+    waitLocked(lock, request);
     if (request->result.error != 0 || request->size < 0)
         return std::nullopt;
     return request->size;
@@ -535,9 +595,19 @@ bool AdministratorByteSource::read(quint64 offset, qint64 length, QByteArray *ou
     }
 
     if (connection != m_scan) {
-        m_unread.removeIf([&](const Range &range) {
-            return range.offset >= offset && range.offset + quint64(range.length) <= offset + quint64(length);
-        });
+        // One read settles one prepared range: the same range, or else the
+        // first one it covers (hits nest, so a read may cover several).
+        qsizetype settled = -1;
+        for (qsizetype i = 0; i < m_unread.size() && settled < 0; ++i) {
+            if (m_unread[i].offset == offset && m_unread[i].length == length)
+                settled = i;
+        }
+        for (qsizetype i = 0; i < m_unread.size() && settled < 0; ++i) {
+            if (m_unread[i].offset >= offset && m_unread[i].offset + quint64(m_unread[i].length) <= offset + quint64(length))
+                settled = i;
+        }
+        if (settled >= 0)
+            m_unread.removeAt(settled);
         // Each batch reader serves one save action: once every range it was
         // started for has been read, it goes.
         if (m_unread.isEmpty()) {

@@ -32,10 +32,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "carving/sourcereader.h"
 #include "model/bytesource.h"
@@ -54,8 +56,9 @@ QStringList interpreterArguments(const QString &devicePath, int idleSeconds);
 } // namespace RootReader
 
 // One reader process and the pipes to it. Requests from any thread are
-// answered in the order asked; a thread waiting for its answer reads the
-// answers asked before it into their own buffers first.
+// answered in the order asked. A thread of its own takes the answers off the
+// pipe as they come and writes them straight into the buffers they were asked
+// for, so that the reader fills the read-ahead while the scan carves.
 class ReaderConnection final : public SourceReader
 {
 public:
@@ -99,25 +102,36 @@ public:
 
 private:
     struct Request;
-    explicit ReaderConnection(std::unique_ptr<PipedProcess> process, std::function<bool()> cancelled);
+    ReaderConnection(std::unique_ptr<PipedProcess> process, std::function<bool()> cancelled);
+
+    // Used while the connection is being opened and then by the pump alone.
+    bool waitReadable(const std::function<bool()> &giveUp);
+    qint64 readPipe(std::uint8_t *into, qint64 length);
+    bool readLine(QByteArray *line, const std::function<bool()> &giveUp);
+    bool answer(const Request &request, Result *result, qint64 *size);
+    void pump();
 
     std::shared_ptr<Request> submitLocked(char kind, qint64 offset, std::uint8_t *into, qint64 length);
-    void waitLocked(const std::shared_ptr<Request> &request);
-    bool answerLocked(Request &request);
-    bool readLineLocked(QByteArray *line);
-    bool readExactLocked(std::uint8_t *into, qint64 length);
-    qint64 readSomeLocked(std::uint8_t *into, qint64 length);
-    qint64 readPipeLocked(std::uint8_t *into, qint64 length);
-    void breakLocked();
+    void waitLocked(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Request> &request);
+    void discardAheadLocked(std::unique_lock<std::mutex> &lock);
+    void stopLocked(std::unique_lock<std::mutex> &lock);
+    void failLocked();
+
+    std::unique_ptr<PipedProcess> m_process;
+    int m_output = -1;
+    int m_wake[2] = {-1, -1};   // written to end the pump's wait at once
+    std::thread m_pump;
+    qint64 m_size = -1;
+    QByteArray m_line;          // the pump's: answer bytes read with a header line
+    qsizetype m_lineAt = 0;
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<PipedProcess> m_process;
+    std::condition_variable m_changed;
     std::function<bool()> m_cancelled;
-    std::deque<std::shared_ptr<Request>> m_queue;
-    std::shared_ptr<Request> m_ahead;
-    QByteArray m_buffer;    // answer bytes read from the pipe and not used yet
-    qsizetype m_bufferAt = 0;
-    qint64 m_size = -1;
+    std::deque<std::shared_ptr<Request>> m_queue;   // asked, not answered yet
+    std::deque<std::shared_ptr<Request>> m_ahead;   // read-aheads not collected yet
+    bool m_writing = false;     // the pump is writing into a request's buffer
+    bool m_stopping = false;
     bool m_broken = false;
     bool m_waitCancelled = false;
 };
