@@ -10,6 +10,8 @@
 #include "helpers/fakeplatform.h"
 #include "model/bytecount.h"
 
+Q_DECLARE_METATYPE(ReadOutcome)
+
 namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
@@ -73,19 +75,26 @@ private Q_SLOTS:
         QTest::addColumn<qsizetype>("count");
         QTest::addColumn<quint64>("bytes");
         QTest::addColumn<double>("seconds");
+        QTest::addColumn<ReadOutcome>("outcome");
         QTest::addColumn<QString>("expected");
-        QTest::addRow("rounded to one decimal") << qsizetype(3) << quint64(2097152) << 1.26
+        QTest::addRow("rounded to one decimal") << qsizetype(3) << quint64(2097152) << 1.26 << ReadOutcome()
                                                 << QStringLiteral("Scan complete: 3 files found • 2.1 MB scanned • 1.3s");
-        QTest::addRow("nothing, no start time") << qsizetype(0) << quint64(0) << 0.0
+        QTest::addRow("nothing, no start time") << qsizetype(0) << quint64(0) << 0.0 << ReadOutcome()
                                                 << QStringLiteral("Scan complete: 0 files found • Zero KB scanned • 0.0s");
+        QTest::addRow("unreadable bytes") << qsizetype(3) << quint64(2097152) << 1.26 << ReadOutcome{8192, false}
+                                          << QStringLiteral("Scan complete: 3 files found • 2.1 MB scanned • 1.3s • 8 KB "
+                                                            "could not be read");
+        QTest::addRow("source lost") << qsizetype(1) << quint64(2097152) << 1.26 << ReadOutcome{0, true}
+                                     << QStringLiteral("Scan ended early: 1 files found • 2.1 MB scanned • 1.3s");
     }
     void completionText()
     {
         QFETCH(qsizetype, count);
         QFETCH(quint64, bytes);
         QFETCH(double, seconds);
+        QFETCH(ReadOutcome, outcome);
         QFETCH(QString, expected);
-        QCOMPARE(FileCarvingService::completionText(count, bytes, seconds), expected);
+        QCOMPARE(FileCarvingService::completionText(count, bytes, seconds, outcome), expected);
     }
 
     void diskImageScanPublishesItsProgress()
@@ -274,6 +283,22 @@ private Q_SLOTS:
         QCOMPARE(service.carvedFiles()->rowCount(), 1);
         QCOMPARE(service.bytesScanned(), quint64(4096));
         QVERIFY(summaryPattern.match(service.statusMessage()).hasMatch());
+    }
+
+    // The image is cut short while it is scanned: the scan says so, in the
+    // error and in the summary, instead of reporting a complete scan.
+    void aSourceThatShrinksEndsEarly()
+    {
+        const QString path = endlessImage(m_dir.path());
+        QVERIFY(!path.isEmpty());
+        FileCarvingService service;
+        service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>{defaultSignatures().first()});
+        QTRY_VERIFY(service.bytesScanned() >= quint64(2 * MiB));
+        QVERIFY(QFile::resize(path, MiB));
+        QTRY_VERIFY(!service.isScanning());
+        QVERIFY2(service.errorMessage().startsWith(QStringLiteral("Reading endless.img stopped at ")),
+                 qPrintable(service.errorMessage()));
+        QVERIFY2(service.statusMessage().startsWith(QStringLiteral("Scan ended early: ")), qPrintable(service.statusMessage()));
     }
 
     void destroyingTheServiceMidScanIsSafe()
