@@ -185,7 +185,7 @@ std::uint8_t *mapMirrored(std::size_t size)
 class DescriptorReader final : public SourceReader
 {
 public:
-    explicit DescriptorReader(int fd) : m_fd(fd) {}
+    DescriptorReader(int fd, bool sizeKnown) : m_fd(fd), m_sizeKnown(sizeKnown) {}
 
     Result read(qint64 offset, std::uint8_t *into, qint64 length) override
     {
@@ -212,13 +212,16 @@ public:
             return std::nullopt;
         if (S_ISREG(status.st_mode))
             return qint64(status.st_size);
-        // A removed disk reports a size of 0 from then on.
-        const off_t end = ::lseek(m_fd, 0, SEEK_END);
-        return end >= 0 ? std::optional<qint64>(qint64(end)) : std::nullopt;
+        // A removed disk reports a size of 0 from then on; a node that never
+        // told its size tells nothing now either.
+        if (!m_sizeKnown)
+            return std::nullopt;
+        return deviceNodeSize(m_fd);
     }
 
 private:
     int m_fd;
+    bool m_sizeKnown;
 };
 
 // Bytes of the source held in memory: [start, end). Before a step at `offset`
@@ -529,7 +532,7 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     sink.postStatus(QStringLiteral("Scanning ") + sourceName + QStringLiteral("..."));
-    DescriptorReader reader(fd);
+    DescriptorReader reader(fd, sizes.knownTotal > 0);
     scanSource(reader, sizes, std::make_shared<FileByteSource>(path), signatures, sourceName, sink);
     ::close(fd);
 }

@@ -24,8 +24,10 @@ constexpr int cancelCheckMilliseconds = 100;
 constexpr int batchIdleSeconds = 60;
 
 // O_NONBLOCK on the open: a named pipe given as the device must not make
-// root wait for a writer. Requests beyond 64 MiB are cut, and a request line
-// that never ends is nonsense.
+// root wait for a writer. Root may enlarge the pipe beyond what the program
+// could (fcntl 1031 is Linux's F_SETPIPE_SZ; elsewhere it fails harmlessly),
+// so that the reader runs further ahead. Requests beyond 64 MiB are cut, and
+// a request line that never ends is nonsense.
 const char readerProgram[] = R"perl(use strict;
 use Fcntl qw(O_RDONLY O_NONBLOCK SEEK_SET SEEK_END F_GETFL F_SETFL S_ISBLK S_ISREG S_ISCHR S_ISDIR);
 my ($path, $idle) = @ARGV;
@@ -49,6 +51,7 @@ unless (S_ISBLK($mode) || S_ISREG($mode) || (S_ISCHR($mode) && $size > 0)) {
     exit 0;
 }
 fcntl($fh, F_SETFL, fcntl($fh, F_GETFL, 0) & ~O_NONBLOCK);
+fcntl(STDOUT, 1031, 4194304);
 put("QUORVEL-READER 1 $size\n");
 my ($in, $buf) = ('', '');
 for (;;) {

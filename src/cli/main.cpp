@@ -110,6 +110,9 @@ public:
         }
     }
 
+    void postReadOutcome(const ReadOutcome &outcome) override { m_readOutcome = outcome; }
+    const ReadOutcome &readOutcome() const { return m_readOutcome; }
+
     bool withHits(const std::function<void(HitTable &)> &step) override
     {
         if (shouldCancel())
@@ -185,6 +188,7 @@ private:
     qint64 m_lastShown = -1;
     quint64 m_bytesScanned = 0;
     QList<CarvedFile> m_hits;
+    ReadOutcome m_readOutcome;
 };
 
 // The catalogue entries named in a comma-separated list, in catalogue order.
@@ -333,7 +337,8 @@ int main(int argc, char *argv[])
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
     scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::of(platform->texts()));
     sink.finish();
-    const QString summary = FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds());
+    const QString summary =
+        FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds(), sink.readOutcome());
 
     int exitCode = sink.failed() ? failure : ok;
     if (saving && !sink.hits().isEmpty()) {
