@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "carving/directscan.h"
-#include "helpers/recordingsink.h"
+#include "helpers/testsupport.h"
 #include "model/bytecount.h"
 
 // Raw scans on sources that misbehave: read errors, sources that shrink or
@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 imageSize = 24 * MiB;
 
 struct Span {
@@ -74,9 +73,9 @@ public:
     int failedReads = 0;
 };
 
-ScanRecorder scan(FakeReader &reader, DirectScan::Sizes sizes)
+RecordingSink scan(FakeReader &reader, DirectScan::Sizes sizes)
 {
-    ScanRecorder sink;
+    RecordingSink sink;
     scanSource(reader, sizes, std::make_shared<MemoryByteSource>(reader.bytes), defaultSignatures(),
                QStringLiteral("img"), sink);
     return sink;
@@ -158,8 +157,8 @@ private Q_SLOTS:
         }
         FakeReader clean(zeroed);
 
-        const ScanRecorder sink = scan(failing, knownSize(imageSize));
-        const ScanRecorder expected = scan(clean, knownSize(imageSize));
+        const RecordingSink sink = scan(failing, knownSize(imageSize));
+        const RecordingSink expected = scan(clean, knownSize(imageSize));
 
         QVERIFY(expected.hits.size() >= 4);
         QCOMPARE(sink.hits.size(), expected.hits.size());
@@ -208,7 +207,7 @@ private Q_SLOTS:
         if (sizeNow >= 0)
             reader.sizeNow = sizeNow * MiB;
 
-        const ScanRecorder sink = scan(reader, sizeKnown ? knownSize(imageSize) : DirectScan::Sizes());
+        const RecordingSink sink = scan(reader, sizeKnown ? knownSize(imageSize) : DirectScan::Sizes());
 
         QVERIFY(sink.outcome.has_value());
         QVERIFY(sink.outcome->sourceLost);
@@ -228,7 +227,7 @@ private Q_SLOTS:
     void unknownSizeIsReadToItsEnd()
     {
         FakeReader reader(plantedImage().left(21 * MiB));
-        const ScanRecorder sink = scan(reader, DirectScan::Sizes());
+        const RecordingSink sink = scan(reader, DirectScan::Sizes());
         QVERIFY(sink.errors.isEmpty());
         QVERIFY(std::any_of(sink.hits.cbegin(), sink.hits.cend(),
                             [](const CarvedFile &hit) { return hit.offset == quint64(20 * MiB + 1000); }));
@@ -250,10 +249,8 @@ private Q_SLOTS:
         QFETCH(qint64, size);
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("small.img"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'U')) == size);
-        file.close();
-        ScanRecorder sink;
+        QVERIFY(writeFile(path, QByteArray(size, 'U')));
+        RecordingSink sink;
         scanRawFile(path, defaultSignatures(), QStringLiteral("small.img"), sink);
         QCOMPARE(sink.lastScanned(), quint64(size));
         QCOMPARE(sink.progress.last().fraction, std::optional<double>(1.0));
@@ -283,7 +280,7 @@ private Q_SLOTS:
             path = folder.filePath(QStringLiteral("pipe"));
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         }
-        ScanRecorder sink;
+        RecordingSink sink;
         scanRawFile(path, defaultSignatures(), QStringLiteral("src"), sink);
         QCOMPARE(sink.errors.size(), 1);
         QVERIFY2(sink.errors.first().startsWith(QStringLiteral("Cannot scan ") + path + QStringLiteral(": it is ") + says),
@@ -300,15 +297,13 @@ private Q_SLOTS:
             QSKIP("needs root to attach a loop device");
         QTemporaryDir folder;
         const QString image = folder.filePath(QStringLiteral("stick.img"));
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plantedImage()) == imageSize);
-        file.close();
+        QVERIFY(writeFile(image, plantedImage()));
         LoopDevice loop(image, false);
         if (loop.path.isEmpty())
             QSKIP("losetup refused");
-        ScanRecorder sink;
+        RecordingSink sink;
         bool pulled = false;
-        sink.onProgress = [&](const ScanRecorder &) {
+        sink.onProgress = [&] {
             if (pulled)
                 return;
             pulled = true;
@@ -332,9 +327,7 @@ private Q_SLOTS:
             QSKIP("needs root for device-mapper");
         QTemporaryDir folder;
         const QString image = folder.filePath(QStringLiteral("disk.img"));
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plantedImage()) == imageSize);
-        file.close();
+        QVERIFY(writeFile(image, plantedImage()));
         LoopDevice loop(image);
         if (loop.path.isEmpty())
             QSKIP("losetup refused");
@@ -359,7 +352,7 @@ private Q_SLOTS:
                              + QString::fromLocal8Bit(dmsetup.readAllStandardError()).trimmed()));
         const auto remove = qScopeGuard([&] { run(QStringLiteral("dmsetup"), {QStringLiteral("remove"), name}); });
 
-        ScanRecorder sink;
+        RecordingSink sink;
         scanRawFile(QStringLiteral("/dev/mapper/") + name, defaultSignatures(), QStringLiteral("dm"), sink);
         QVERIFY(sink.outcome.has_value());
         QVERIFY(!sink.outcome->sourceLost);

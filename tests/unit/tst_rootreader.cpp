@@ -17,7 +17,7 @@
 #include "carving/rootreader.h"
 #include "carving/savecarved.h"
 #include "helpers/fakeplatform.h"
-#include "helpers/recordingsink.h"
+#include "helpers/testsupport.h"
 #include "system/pipedprocess.h"
 
 // The administrator scan: its hits equal the direct scan's of the same bytes
@@ -26,13 +26,7 @@
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 chunk = ElevatedScan::chunkSize;
-
-QByteArray jpeg(int bodyLength)
-{
-    return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodyLength, '\x11') + QByteArray::fromHex("FFD9");
-}
 
 // Random bytes without 0x42 and 0xFF, so that chance hits stay few, with files
 // across the 10 MiB chunk boundaries, a bare header in a chunk's last 4 bytes
@@ -48,21 +42,15 @@ QByteArray boundaryImage()
             c = '\x43';
     }
     const auto plant = [&](qint64 at, const QByteArray &file) { bytes.replace(qsizetype(at), file.size(), file); };
-    plant(1000, jpeg(200));
-    plant(MiB - 6, jpeg(300));
+    plant(1000, jpegBytes(200, '\x11'));
+    plant(MiB - 6, jpegBytes(300, '\x11'));
     plant(chunk - 100, QByteArray::fromHex("89504E470D0A1A0A") + QByteArray(300, '\x22')
                            + QByteArray::fromHex("49454E44AE426082"));
     plant(2 * chunk - 4, QByteArray::fromHex("FFD8FFE0"));
     plant(2 * chunk, QByteArray(200, '\x11') + QByteArray::fromHex("FFD9"));
     plant(2 * chunk + 5000, QByteArray("%PDF-1.4") + QByteArray(1000, 'x') + QByteArray("%%EOF"));
-    plant(2 * chunk + 3 * MiB, jpeg(5000));
+    plant(2 * chunk + 3 * MiB, jpegBytes(5000, '\x11'));
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Processes whose command line names `marker` (the device a reader serves).
@@ -108,8 +96,8 @@ const char childImageVariable[] = "QUORVEL_ROOTREADER_CHILD_IMAGE";
 // reader and hangs at the first progress step until it is killed.
 int runChildScan()
 {
-    ScanRecorder sink;
-    sink.onProgress = [](const ScanRecorder &) {
+    RecordingSink sink;
+    sink.onProgress = [] {
         std::printf("PROGRESS\n");
         std::fflush(stdout);
         for (;;)
@@ -122,7 +110,7 @@ int runChildScan()
 }
 
 struct Scanned {
-    ScanRecorder sink;
+    RecordingSink sink;
     std::shared_ptr<FakePlatform> platform;
 };
 
@@ -179,9 +167,9 @@ private Q_SLOTS:
         const auto fake = std::make_shared<FakePlatform>(PlatformKind(kind));
         const std::shared_ptr<Platform> platform = realBackend ? std::shared_ptr<Platform>(makePlatform(PlatformKind::gnuLinux))
                                                                : std::shared_ptr<Platform>(fake);
-        ScanRecorder direct;
+        RecordingSink direct;
         scanRawFile(device, defaultSignatures(), QStringLiteral("Disk"), direct);
-        ScanRecorder elevated;
+        RecordingSink elevated;
         ElevatedScanOptions options;
         options.temporaryFolder = m_dir.path();
         options.pollInterval = std::chrono::milliseconds(10);
@@ -229,7 +217,7 @@ private Q_SLOTS:
     void hitsReadTheDeviceWhileTheScanRuns()
     {
         const auto platform = std::make_shared<FakePlatform>();
-        ScanRecorder sink;
+        RecordingSink sink;
         int checked = 0;
         sink.onHits = [&](const QList<CarvedFile> &files) {
             const CarvedFile &hit = files.first();
@@ -252,8 +240,8 @@ private Q_SLOTS:
     void stopEndsTheReader()
     {
         const auto platform = std::make_shared<FakePlatform>();
-        ScanRecorder sink;
-        sink.cancelWhen = [](const ScanRecorder &s) { return !s.progress.isEmpty(); };
+        RecordingSink sink;
+        sink.cancelWhen = [&sink] { return !sink.progress.isEmpty(); };
         scanDeviceElevated(m_image, defaultSignatures(), QStringLiteral("Disk"), 0, sink, administratorsOf(platform));
         QCOMPARE(sink.progress.size(), 1);
         QCOMPARE(sink.statuses.last(), QStringLiteral("Scan cancelled by user"));
@@ -307,7 +295,7 @@ private Q_SLOTS:
         const AdministratorLauncherFactory launchers = script.isEmpty()
             ? administratorsOf(platform)
             : AdministratorLauncherFactory([script] { return std::make_unique<ScriptedLauncher>(script); });
-        ScanRecorder sink;
+        RecordingSink sink;
         scanDeviceElevated(path, defaultSignatures(), QStringLiteral("Disk"), 0, sink, launchers);
         QVERIFY(sink.hits.isEmpty() && sink.statuses.isEmpty() && sink.progress.isEmpty());
         if (error.isEmpty()) {
