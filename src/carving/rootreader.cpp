@@ -89,10 +89,17 @@ for (;;) {
 }
 )perl";
 
-// The last line pkexec (or whatever ran in its place) wrote: its reason.
-QString lastLine(const QByteArray &text)
+// pkexec's reason for not running the reader: its last "Error ..." line
+// ("... No authentication agent found.", "... Not authorized"), which comes
+// before remarks such as "This incident has been reported."; else the last
+// line whatever ran in its place wrote.
+QString failureReason(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.trimmed().split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        if (line->trimmed().startsWith("Error"))
+            return QString::fromLocal8Bit(line->trimmed());
+    }
     return lines.isEmpty() ? QString() : QString::fromLocal8Bit(lines.last().trimmed());
 }
 
@@ -168,7 +175,7 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
         // Nothing came: the dialog was dismissed or refused, or the reader
         // could not run at all.
         const std::optional<int> status = raw->waitForExit(5000);
-        const QString said = lastLine(raw->errorOutput());
+        const QString said = failureReason(raw->errorOutput());
         if (status == 126) {
             opened.failure = Failure::dismissed;
         } else {

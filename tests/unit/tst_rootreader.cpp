@@ -18,7 +18,7 @@
 #include "carving/savecarved.h"
 #include "helpers/fakeplatform.h"
 #include "helpers/testsupport.h"
-#include "system/pipedprocess.h"
+#include "system/linuxplatform.h"
 
 // The administrator scan: its hits equal the direct scan's of the same bytes
 // through both backends, its reader serves hits while it runs and saving
@@ -70,25 +70,6 @@ QList<qint64> readersOf(const QString &marker)
     }
     return found;
 }
-
-// A launcher that runs `script` with sh in place of the reader: a stand-in
-// for what pkexec does when the password is not given.
-class ScriptedLauncher final : public AdministratorLauncher
-{
-public:
-    explicit ScriptedLauncher(QString text) : script(std::move(text)) {}
-    ToolResult runShell(const QString &, StreamMode) override { return {}; }
-    std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &, const QStringList &, QString *) override
-    {
-        return nullptr;
-    }
-    bool canStartPiped() const override { return true; }
-    std::unique_ptr<PipedProcess> startPiped(const QString &, const QStringList &, QString *error) override
-    {
-        return PipedProcess::start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, error);
-    }
-    QString script;
-};
 
 const char childImageVariable[] = "QUORVEL_ROOTREADER_CHILD_IMAGE";
 
@@ -267,34 +248,37 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(readersOf(m_image), QList<qint64>(), 3000);
     }
 
-    // What the user is told when the reader can't begin.
+    // What the user is told when the reader can't begin, through the Linux
+    // launcher and a stand-in for pkexec.
     void readerThatCannotBegin_data()
     {
-        QTest::addColumn<QString>("script");  // run in place of the reader; empty: the real one
-        QTest::addColumn<QString>("device");  // relative to the test folder
-        QTest::addColumn<QString>("error");   // empty: nothing is said
-        QTest::addRow("password dialog dismissed") << QStringLiteral("exit 126") << QStringLiteral("it's a disk.img") << QString();
-        QTest::addRow("no authentication agent")
-            << QStringLiteral("echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127")
-            << QStringLiteral("it's a disk.img")
-            << QStringLiteral("Failed to launch elevated scan: Error executing command as another user: No "
-                              "authentication agent found.");
-        QTest::addRow("no such device") << QString() << QStringLiteral("gone")
+        QTest::addColumn<QByteArray>("dialog");  // what the password dialog does
+        QTest::addColumn<QString>("device");     // relative to the test folder
+        QTest::addColumn<QString>("error");      // empty: nothing is said
+        const QString disk = QStringLiteral("it's a disk.img");
+        QTest::addRow("dismissed") << QByteArray("dismiss") << disk << QString();
+        QTest::addRow("refused") << QByteArray("refuse") << disk
+                                 << QStringLiteral("Failed to launch elevated scan: Error executing command as another "
+                                                   "user: Not authorized");
+        QTest::addRow("no such device") << QByteArray("allow") << QStringLiteral("gone")
                                         << QStringLiteral("Cannot open %1: No such file or directory");
-        QTest::addRow("a named pipe") << QString() << QStringLiteral("pipe") << QStringLiteral("Cannot scan %1: it is a pipe");
+        QTest::addRow("a named pipe") << QByteArray("allow") << QStringLiteral("pipe")
+                                      << QStringLiteral("Cannot scan %1: it is a pipe");
     }
     void readerThatCannotBegin()
     {
-        QFETCH(QString, script);
+        QFETCH(QByteArray, dialog);
         QFETCH(QString, device);
         QFETCH(QString, error);
         const QString path = m_dir.filePath(device);
         if (device == QLatin1String("pipe") && !QFileInfo::exists(path))
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        const auto platform = std::make_shared<FakePlatform>();
-        const AdministratorLauncherFactory launchers = script.isEmpty()
-            ? administratorsOf(platform)
-            : AdministratorLauncherFactory([script] { return std::make_unique<ScriptedLauncher>(script); });
+        const ScopedEnv answer("FAKE_PKEXEC", dialog);
+        const QString pkexec = QStringLiteral(QUORVEL_TEST_DATA "/tools/pkexec");
+        const AdministratorLauncherFactory launchers = [pkexec] {
+            return std::make_unique<LinuxAdministratorLauncher>(
+                LinuxAdministratorConfig{pkexec, QStringLiteral("/bin/sh"), QStringLiteral("/bin/bash"), false});
+        };
         RecordingSink sink;
         scanDeviceElevated(path, defaultSignatures(), QStringLiteral("Disk"), 0, sink, launchers);
         QVERIFY(sink.hits.isEmpty() && sink.statuses.isEmpty() && sink.progress.isEmpty());
