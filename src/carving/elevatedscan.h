@@ -88,7 +88,8 @@ QByteArray helperScript(qint64 chunkLimit);
 // reader can't tell), the reader or helper has ended, or `sink` asks to
 // cancel. Reports "Scanning NAME with administrator privileges..." once the
 // device is being read, a progress step per MiB (per 10 MiB chunk through
-// the helper) and, when stopped, "Scan cancelled by user". A dismissed
+// the helper) and, when stopped, "Scan cancelled by user". Read errors and a
+// device that goes away are met as the direct scan meets them. A dismissed
 // password dialog reports nothing; other failures an error text. The work
 // folder, where there is one, is removed in every case. `launchers` is kept
 // by the hits' byte source for saving.
@@ -97,8 +98,9 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
                         const AdministratorLauncherFactory &launchers,
                         const ElevatedScanOptions &options = {});
 
-// The bytes of a device that only root can read, fetched 10 MiB chunk by 10 MiB
-// chunk. prepare() copies every chunk that the given ranges touch and that is
+// The bytes of a device that only root can read, for the hits of a scan
+// through the helper protocol, fetched 10 MiB chunk by 10 MiB chunk.
+// prepare() copies every chunk that the given ranges touch and that is
 // not fetched yet with ONE administrator run (so saving many hits asks for the
 // password once) into a private folder, and drops fetched chunks that the
 // ranges no longer need. read() cuts the bytes out of the fetched chunks; a
