@@ -143,6 +143,21 @@ QString progressText(const QString &sourceName, qint64 scanned, qint64 knownTota
 
 } // namespace DirectScan
 
+std::uint8_t *mapMirroredFile(int fd, std::size_t size)
+{
+    void *base = ::mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+    auto *bytes = static_cast<std::uint8_t *>(base);
+    const bool mapped = ::mmap(bytes, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED
+        && ::mmap(bytes + size, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED;
+    if (!mapped) {
+        ::munmap(base, 2 * size);
+        return nullptr;
+    }
+    return bytes;
+}
+
 namespace {
 
 using namespace DirectScan;
@@ -158,22 +173,8 @@ std::uint8_t *mapMirrored(std::size_t size)
     const int fd = ::memfd_create("quorvel-read-ahead", MFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    void *base = MAP_FAILED;
-    if (::ftruncate(fd, off_t(size)) == 0)
-        base = ::mmap(nullptr, 2 * size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) {
-        ::close(fd);
-        return nullptr;
-    }
-    auto *bytes = static_cast<std::uint8_t *>(base);
-    const bool mapped =
-        ::mmap(bytes, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED
-        && ::mmap(bytes + size, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) != MAP_FAILED;
+    std::uint8_t *bytes = ::ftruncate(fd, off_t(size)) == 0 ? mapMirroredFile(fd, size) : nullptr;
     ::close(fd);
-    if (!mapped) {
-        ::munmap(base, 2 * size);
-        return nullptr;
-    }
     return bytes;
 #else
     Q_UNUSED(size);
@@ -247,12 +248,21 @@ public:
         , m_maxSkip(std::max(maxSkipFloor, scanSize == unknownSize ? 0 : scanSize / 100))
     {
         const qint64 page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
-        const qint64 ringSize = (reach + 5 * chunkStep + page - 1) / page * page;
-        if (mirroredReadAheadAllowed.load())
-            m_ring = mapMirrored(std::size_t(ringSize));
-        if (m_ring) {
-            m_capacity = ringSize;
-        } else {
+        const auto pages = [page](qint64 bytes) { return (bytes + page - 1) / page * page; };
+        // A reader in another process may fill the ring itself, through
+        // memory it shares with this one. It gets a wider margin, so that
+        // being scheduled late on a busy machine does not stall the scan;
+        // its bytes come from another processor's cache anyway.
+        if (mirroredReadAheadAllowed.load()) {
+            m_capacity = pages(reach + 32 * chunkStep);
+            m_ring = m_reader.sharedRing(std::size_t(m_capacity));
+            m_ownsRing = m_ring == nullptr;
+            if (!m_ring) {
+                m_capacity = pages(reach + 5 * chunkStep);
+                m_ring = mapMirrored(std::size_t(m_capacity));
+            }
+        }
+        if (!m_ring) {
             m_capacity = reach + 64 * chunkStep;
             m_linear = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(m_capacity));
         }
@@ -263,7 +273,7 @@ public:
         // The reader may still write into the ring for a range asked ahead.
         if (!m_pending.empty())
             m_reader.cancelReadAhead();
-        if (m_ring)
+        if (m_ring && m_ownsRing)
             ::munmap(m_ring, std::size_t(2 * m_capacity));
     }
 
@@ -290,13 +300,15 @@ public:
         }
         // The part of the ring freed by this step is asked for at once, so
         // that a reader in another process streams without pause.
+        // Asked in pieces, so that the first of them can be carved before the
+        // last has arrived.
         if (m_ring && !m_ended && m_careful == 0 && m_end >= m_badUntil) {
-            const qint64 from = std::max(m_end, m_aheadEnd);
             const qint64 to = std::min(m_scanSize, offset + m_capacity);
-            if (to > from) {
-                m_pending.push_back({from, to - from});
-                m_reader.readAhead(from, slot(from), to - from);
-                m_aheadEnd = to;
+            for (qint64 from = std::max(m_end, m_aheadEnd); from < to; from = m_aheadEnd) {
+                const qint64 length = std::min(to - from, 4 * chunkStep);
+                m_pending.push_back({from, length});
+                m_reader.readAhead(from, slot(from), length);
+                m_aheadEnd = from + length;
             }
         }
         return std::max<qint64>(0, m_end - offset);
@@ -409,6 +421,7 @@ private:
     qint64 m_maxSkip;
     qint64 m_capacity = 0;
     std::uint8_t *m_ring = nullptr;
+    bool m_ownsRing = true;
     std::unique_ptr<std::uint8_t[]> m_linear;
     qint64 m_start = 0;
     qint64 m_end = 0;

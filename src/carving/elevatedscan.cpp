@@ -319,7 +319,7 @@ void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devic
                            const ElevatedScanOptions &options)
 {
     const ReaderConnection::Opened opened = ReaderConnection::open(
-        launcher, options.readerInterpreter, devicePath, 0, [&sink] { return sink.shouldCancel(); });
+        launcher, options.readerInterpreter, devicePath, {}, [&sink] { return sink.shouldCancel(); });
     if (!opened.connection) {
         const QString failure = readerFailureText(opened, devicePath, options.texts);
         if (!failure.isEmpty())

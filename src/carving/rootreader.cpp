@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +31,15 @@ constexpr int batchIdleSeconds = 60;
 // a request line that never ends is nonsense.
 const char readerProgram[] = R"perl(use strict;
 use Fcntl qw(O_RDONLY O_NONBLOCK SEEK_SET SEEK_END F_GETFL F_SETFL S_ISBLK S_ISREG S_ISCHR S_ISDIR);
-my ($path, $idle) = @ARGV;
+use Config;
+my ($path, $idle, $copy) = @ARGV;
+# Bytes for the read-ahead go straight into the file the program shares as
+# standard error, copied in the kernel where sendfile can be called.
+my $sendfile = 0;
+if ($copy eq 'k' && $Config{ivsize} == 8) {
+    $sendfile = 40 if $Config{archname} =~ /^x86_64-linux/;
+    $sendfile = 71 if $Config{archname} =~ /^aarch64-linux/;
+}
 binmode STDIN;
 binmode STDOUT;
 sub put {
@@ -81,6 +90,32 @@ for (;;) {
             $error = $! + 0;
         }
         if ($got || !$error) { put("D $got\n"); put($buf) if $got } else { put("E $error\n") }
+    } elsif ($line =~ /^W (\d{1,18}) (\d{1,18}) (\d{1,18})\n\z/) {
+        my ($at, $want, $pos, $got, $error) = ($1, $2, $3, 0, 0);
+        my $ring = -s STDERR;
+        while ($ring && $got < $want) {
+            my $place = ($pos + $got) % $ring;
+            my $piece = $want - $got < $ring - $place ? $want - $got : $ring - $place;
+            my $n;
+            if (defined sysseek(STDERR, $place, SEEK_SET)) {
+                if ($sendfile) {
+                    my $from = pack('q', $at + $got);
+                    $n = syscall($sendfile, 2, fileno($fh), $from, $piece);
+                    if ($n < 0) {
+                        if ($!{EINVAL} || $!{ENOSYS}) { $sendfile = 0; next }
+                        $n = undef;
+                    }
+                } else {
+                    $buf = '';
+                    $n = defined sysseek($fh, $at + $got, SEEK_SET) ? sysread($fh, $buf, $piece) : undef;
+                    $n = syswrite(STDERR, $buf) if $n;
+                }
+            }
+            if (!defined $n) { next if $!{EINTR}; $error = $! + 0; last }
+            last unless $n;
+            $got += $n;
+        }
+        put($got || !$error ? "D $got\n" : "E $error\n");
     } elsif ($line eq "S\n") {
         put('Z ' . size() . "\n");
     } else {
@@ -112,10 +147,10 @@ QByteArray program()
     return QByteArray(readerProgram);
 }
 
-QStringList interpreterArguments(const QString &devicePath, int idleSeconds)
+QStringList interpreterArguments(const QString &devicePath, const ReaderOptions &options)
 {
     return {QStringLiteral("-e"), QString::fromUtf8(readerProgram), QStringLiteral("--"), devicePath,
-            QString::number(idleSeconds)};
+            QString::number(options.idleSeconds), options.kernelCopy ? QStringLiteral("k") : QStringLiteral("c")};
 }
 
 } // namespace RootReader
@@ -144,20 +179,29 @@ ReaderConnection::~ReaderConnection()
 }
 
 ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher, const QString &interpreter,
-                                                const QString &devicePath, int idleSeconds,
+                                                const QString &devicePath, const ReaderOptions &options,
                                                 std::function<bool()> cancelled)
 {
     Opened opened;
     QString error;
+    // The file the reader writes read-ahead bytes into, and the program maps:
+    // memory, never a copy of the device on a disk.
+    int transfer = -1;
+#ifdef __linux__
+    transfer = ::memfd_create("quorvel-reader", MFD_CLOEXEC);
+#endif
     std::unique_ptr<PipedProcess> process =
-        launcher.startPiped(interpreter, RootReader::interpreterArguments(devicePath, idleSeconds), &error);
+        launcher.startPiped(interpreter, RootReader::interpreterArguments(devicePath, options), transfer, &error);
     if (!process) {
+        if (transfer >= 0)
+            ::close(transfer);
         opened.failure = Failure::notStarted;
         opened.reason = error;
         return opened;
     }
     PipedProcess *raw = process.get();
     std::shared_ptr<ReaderConnection> connection(new ReaderConnection(std::move(process), cancelled));
+    connection->m_transfer = transfer;
 
     // The password dialog may stay open for minutes: wait as long as the
     // scan is not stopped.
@@ -175,7 +219,12 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
         // Nothing came: the dialog was dismissed or refused, or the reader
         // could not run at all.
         const std::optional<int> status = raw->waitForExit(5000);
-        const QString said = failureReason(raw->errorOutput());
+        QByteArray errorText = raw->errorOutput();
+        if (transfer >= 0) {
+            errorText.resize(4096);
+            errorText.resize(qsizetype(std::max<ssize_t>(0, ::pread(transfer, errorText.data(), 4096, 0))));
+        }
+        const QString said = failureReason(errorText);
         if (status == 126) {
             opened.failure = Failure::dismissed;
         } else {
@@ -232,6 +281,22 @@ void ReaderConnection::close()
             ::close(fd);
         fd = -1;
     }
+    if (m_ring)
+        ::munmap(m_ring, 2 * m_ringSize);
+    m_ring = nullptr;
+    if (m_transfer >= 0)
+        ::close(m_transfer);
+    m_transfer = -1;
+}
+
+std::uint8_t *ReaderConnection::sharedRing(std::size_t size)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_ring || m_transfer < 0 || m_broken || ::ftruncate(m_transfer, off_t(size)) != 0)
+        return nullptr;
+    m_ring = mapMirroredFile(m_transfer, size);
+    m_ringSize = m_ring ? size : 0;
+    return m_ring;
 }
 
 bool ReaderConnection::waitReadable(const std::function<bool()> &giveUp)
@@ -305,6 +370,11 @@ bool ReaderConnection::answer(const Request &request, Result *result, qint64 *si
     if (request.kind == 'S') {
         *size = value;
         return words.at(0) == "Z";
+    }
+    // Bytes asked into the shared ring are there already.
+    if (request.kind == 'W' && words.at(0) == "D") {
+        *result = {value, 0, false};
+        return value >= 0 && value <= request.length;
     }
     if (words.at(0) == "E") {
         // The reader's error numbers are this system's: it runs here.
@@ -417,13 +487,21 @@ std::shared_ptr<ReaderConnection::Request> ReaderConnection::submitLocked(char k
                                                                           std::uint8_t *into, qint64 length)
 {
     auto request = std::make_shared<Request>();
-    request->kind = kind;
     request->offset = offset;
     request->into = into;
     request->length = std::min(length, largestRequest);
-    const QByteArray line = kind == 'R'
-        ? "R " + QByteArray::number(offset) + ' ' + QByteArray::number(request->length) + '\n'
-        : QByteArray("S\n");
+    QByteArray line;
+    if (kind == 'S') {
+        line = "S\n";
+    } else if (m_ring && into >= m_ring && into < m_ring + 2 * m_ringSize) {
+        kind = 'W';
+        const std::size_t place = std::size_t(into - m_ring) % m_ringSize;
+        line = "W " + QByteArray::number(offset) + ' ' + QByteArray::number(request->length) + ' '
+            + QByteArray::number(qulonglong(place)) + '\n';
+    } else {
+        line = "R " + QByteArray::number(offset) + ' ' + QByteArray::number(request->length) + '\n';
+    }
+    request->kind = kind;
     if (m_broken || !m_process || !m_process->send(line)) {
         request->result = m_waitCancelled ? Result{0, ECANCELED, false} : Result{0, EPIPE, true};
         request->done = true;
@@ -546,8 +624,9 @@ std::shared_ptr<ReaderConnection> AdministratorByteSource::startLocked(QString *
             *error = QStringLiteral("No administrator launcher is available.");
         return nullptr;
     }
-    const ReaderConnection::Opened opened =
-        ReaderConnection::open(*launcher, m_interpreter, m_devicePath, batchIdleSeconds);
+    ReaderOptions options;
+    options.idleSeconds = batchIdleSeconds;
+    const ReaderConnection::Opened opened = ReaderConnection::open(*launcher, m_interpreter, m_devicePath, options);
     if (!opened.connection && error) {
         *error = opened.failure == ReaderConnection::Failure::dismissed
             ? QStringLiteral("Reading %1 needs administrator rights, and the password dialog was dismissed.")

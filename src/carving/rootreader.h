@@ -20,6 +20,10 @@
 //   "R OFFSET LENGTH\n"  ->  "D N\n" and N bytes (fewer than LENGTH only at the
 //                            end of the data or just before an unreadable spot,
 //                            0 at the end), or "E ERRNO\n" when nothing could be read
+//   "W OFFSET LENGTH PLACE\n" -> the bytes are written into the reader's
+//                            standard error (a file in memory the program maps
+//                            as its read-ahead ring) from PLACE on, wrapping at
+//                            the file's end; then "D N\n" alone, or "E ERRNO\n"
 //   "S\n"                ->  "Z SIZE\n", the size now (a removed disk reports 0)
 // The reader ends when its input ends (the program closed it, or died), when
 // an answer can't be written (the program is gone), on any line it does not
@@ -46,13 +50,20 @@
 class PipedProcess;
 struct ScanTexts;
 
+struct ReaderOptions {
+    // Seconds without a request after which the reader ends; 0: never.
+    int idleSeconds = 0;
+    // Copy read-ahead bytes with sendfile where the system offers it; off,
+    // the reader reads and writes them, as it does everywhere else.
+    bool kernelCopy = true;
+};
+
 namespace RootReader {
 inline constexpr char greeting[] = "QUORVEL-READER 1 ";
 // The reader's program text (perl).
 QByteArray program();
-// Arguments for the interpreter: the program text, the device and the idle
-// time in seconds (0: none).
-QStringList interpreterArguments(const QString &devicePath, int idleSeconds);
+// Arguments for the interpreter: the program text, the device and the options.
+QStringList interpreterArguments(const QString &devicePath, const ReaderOptions &options);
 } // namespace RootReader
 
 // One reader process and the pipes to it. Requests from any thread are
@@ -83,7 +94,7 @@ public:
     // when given, is asked while waiting here and for every later answer; a
     // true value ends the wait and closes the connection.
     static Opened open(AdministratorLauncher &launcher, const QString &interpreter, const QString &devicePath,
-                       int idleSeconds, std::function<bool()> cancelled = {});
+                       const ReaderOptions &options, std::function<bool()> cancelled = {});
 
     ~ReaderConnection() override;
 
@@ -99,6 +110,10 @@ public:
     void readAhead(qint64 offset, std::uint8_t *into, qint64 length) override;
     void cancelReadAhead() override;
     std::optional<qint64> currentSize() override;
+    // The ring is a file in memory that the reader has as its standard error:
+    // bytes asked into it ("W" requests) are written there by the reader and
+    // never pass through the pipe. Linux only; null elsewhere.
+    std::uint8_t *sharedRing(std::size_t size) override;
 
 private:
     struct Request;
@@ -119,6 +134,9 @@ private:
 
     std::unique_ptr<PipedProcess> m_process;
     int m_output = -1;
+    int m_transfer = -1;        // the shared file: the reader's standard error
+    std::uint8_t *m_ring = nullptr;
+    std::size_t m_ringSize = 0;
     int m_wake[2] = {-1, -1};   // written to end the pump's wait at once
     std::thread m_pump;
     qint64 m_size = -1;

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -40,8 +41,23 @@ public:
     // Forgets a range asked for with readAhead() whose buffer goes away.
     virtual void cancelReadAhead() {}
 
+    // Memory for the read-ahead ring that the reader's source writes into
+    // directly: `size` bytes mapped twice, back to back, valid for as long
+    // as the reader lives. Null (the default) when it has none; ranges asked
+    // into it then cost the reader no copy of its own.
+    virtual std::uint8_t *sharedRing(std::size_t size)
+    {
+        Q_UNUSED(size);
+        return nullptr;
+    }
+
     // The source's size as it is now; nullopt when the reader can't tell.
     // Asked after a failed read, to tell a device that was pulled out or
     // shrank from one with bad sectors.
     virtual std::optional<qint64> currentSize() { return std::nullopt; }
 };
+
+// Maps `size` bytes of the file `fd` twice, back to back, so that a range
+// that runs off the end continues at the start; null when that fails.
+// munmap(result, 2 * size) releases it.
+std::uint8_t *mapMirroredFile(int fd, std::size_t size);

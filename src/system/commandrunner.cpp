@@ -108,7 +108,7 @@ QString shellQuoted(const QString &path)
     return quoted;
 }
 
-std::unique_ptr<PipedProcess> AdministratorLauncher::startPiped(const QString &, const QStringList &, QString *error)
+std::unique_ptr<PipedProcess> AdministratorLauncher::startPiped(const QString &, const QStringList &, int, QString *error)
 {
     if (error)
         *error = QStringLiteral("This system offers no piped administrator run.");

@@ -101,11 +101,12 @@ public:
 
     // Starts `program arguments...` (an absolute path) as root, talking to
     // this process over its standard input and output, and returns at once:
-    // the password dialog may still be open. A dismissed or refused dialog
-    // shows as a child that ends without printing anything, with status 126
-    // for dismissed. Null with a reason in `error` when nothing could be
-    // started. The default offers nothing.
-    virtual std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments,
+    // the password dialog may still be open. `errorFd`, when not -1, is the
+    // child's standard error (a file both sides share) instead of a pipe. A
+    // dismissed or refused dialog shows as a child that ends without printing
+    // anything, with status 126 for dismissed. Null with a reason in `error`
+    // when nothing could be started. The default offers nothing.
+    virtual std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
                                                      QString *error);
 };
 

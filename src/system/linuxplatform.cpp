@@ -76,11 +76,11 @@ std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetac
 }
 
 std::unique_ptr<PipedProcess> LinuxAdministratorLauncher::startPiped(const QString &program, const QStringList &arguments,
-                                                                   QString *error)
+                                                                   int errorFd, QString *error)
 {
     if (m_config.runningAsRoot)
-        return PipedProcess::start(program, arguments, error);
-    return PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error);
+        return PipedProcess::start(program, arguments, error, errorFd);
+    return PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error, errorFd);
 }
 
 namespace {

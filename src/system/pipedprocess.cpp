@@ -58,7 +58,8 @@ void closeAll(std::initializer_list<int> fds)
 
 } // namespace
 
-std::unique_ptr<PipedProcess> PipedProcess::start(const QString &program, const QStringList &arguments, QString *error)
+std::unique_ptr<PipedProcess> PipedProcess::start(const QString &program, const QStringList &arguments, QString *error,
+                                                 int errorFd)
 {
     const auto fail = [error](int number) {
         if (error)
@@ -97,7 +98,7 @@ std::unique_ptr<PipedProcess> PipedProcess::start(const QString &program, const 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errorFd >= 0 ? errorFd : errors[1], STDERR_FILENO);
     // The worker thread that starts the child may block signals, and the
     // program may ignore SIGPIPE; the child must see a broken pipe end it.
     posix_spawnattr_t attributes;

@@ -24,8 +24,11 @@ class PipedProcess
 {
 public:
     // Starts `program arguments...` (an absolute path; no shell, no PATH
-    // lookup). Null with the reason in `error` when it can't be started.
-    static std::unique_ptr<PipedProcess> start(const QString &program, const QStringList &arguments, QString *error);
+    // lookup). `errorFd`, when not -1, becomes the child's standard error in
+    // place of a pipe (errorOutput() is then empty); the caller keeps it.
+    // Null with the reason in `error` when it can't be started.
+    static std::unique_ptr<PipedProcess> start(const QString &program, const QStringList &arguments, QString *error,
+                                               int errorFd = -1);
 
     // Closes this side's ends and reaps the child: it is waited for briefly,
     // then a background thread waits for it so that it never stays a zombie.

@@ -186,10 +186,10 @@ public:
         return m_platform->administrator().startDetached(scriptPath, arguments, error);
     }
     bool canStartPiped() const override { return m_platform->administrator().canStartPiped(); }
-    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments,
+    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
                                              QString *error) override
     {
-        return m_platform->administrator().startPiped(program, arguments, error);
+        return m_platform->administrator().startPiped(program, arguments, errorFd, error);
     }
 
 private:

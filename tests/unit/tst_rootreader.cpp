@@ -291,16 +291,29 @@ private Q_SLOTS:
         }
     }
 
-    // The connection on its own: read-aheads collected in order while other
-    // threads read at random, the size as it is now, and a close with
-    // read-aheads still out whose buffers then go away.
+    // The connection on its own: read-aheads collected in order, into a
+    // buffer of the program's or into the ring the reader writes itself
+    // (wrapping at its end), while another thread reads at random; the size
+    // as it is now; and a close with read-aheads still out whose buffer then
+    // goes away.
+    void connectionAnswersEveryThreadInOrder_data()
+    {
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<bool>("kernelCopy");
+        QTest::addRow("through the pipe") << false << true;
+        QTest::addRow("into the shared ring, copied by the kernel") << true << true;
+        QTest::addRow("into the shared ring, read and written") << true << false;
+    }
     void connectionAnswersEveryThreadInOrder()
     {
+        QFETCH(bool, shared);
+        QFETCH(bool, kernelCopy);
         auto platform = std::make_shared<FakePlatform>();
         const QString copy = m_dir.filePath(QStringLiteral("shrinking.img"));
         QVERIFY(writeFile(copy, m_bytes));
-        ReaderConnection::Opened opened =
-            ReaderConnection::open(platform->admin, QStringLiteral("/usr/bin/perl"), copy, 0);
+        ReaderOptions options;
+        options.kernelCopy = kernelCopy;
+        ReaderConnection::Opened opened = ReaderConnection::open(platform->admin, QStringLiteral("/usr/bin/perl"), copy, options);
         QVERIFY(opened.connection);
         ReaderConnection &reader = *opened.connection;
         QCOMPARE(reader.size(), m_bytes.size());
@@ -318,14 +331,18 @@ private Q_SLOTS:
                     ++wrong;
             }
         });
-        std::vector<std::uint8_t> ring(std::size_t(8 * MiB));
-        for (qint64 at = 0; at < 16 * MiB; at += 4 * MiB) {
-            reader.readAhead(at, ring.data() + (at % (8 * MiB)), 4 * MiB);
-            if (at >= 4 * MiB) {
-                const qint64 previous = at - 4 * MiB;
-                const SourceReader::Result got = reader.read(previous, ring.data() + (previous % (8 * MiB)), 4 * MiB);
-                QCOMPARE(got.bytes, 4 * MiB);
-                QVERIFY(std::memcmp(ring.data() + (previous % (8 * MiB)), m_bytes.constData() + previous, 4 * MiB) == 0);
+        constexpr qint64 ringSize = 8 * MiB;
+        constexpr qint64 step = 3 * MiB;
+        std::vector<std::uint8_t> own(std::size_t(2 * ringSize));
+        std::uint8_t *ring = shared ? reader.sharedRing(ringSize) : own.data();
+        QVERIFY(ring);
+        for (qint64 at = 0; at < 18 * MiB; at += step) {
+            reader.readAhead(at, ring + (at % ringSize), step);
+            if (at >= step) {
+                const qint64 previous = at - step;
+                const SourceReader::Result got = reader.read(previous, ring + (previous % ringSize), step);
+                QCOMPARE(got.bytes, step);
+                QVERIFY(std::memcmp(ring + (previous % ringSize), m_bytes.constData() + previous, std::size_t(step)) == 0);
             }
         }
         random.join();
@@ -336,9 +353,9 @@ private Q_SLOTS:
         std::uint8_t byte = 0;
         QCOMPARE(reader.read(5 * MiB, &byte, 1).bytes, qint64(0));
 
-        reader.readAhead(0, ring.data(), 2 * MiB);
+        reader.readAhead(0, own.data(), 2 * MiB);
         reader.cancelReadAhead();
-        ring = {};
+        own = {};
         reader.close();
         QVERIFY(!reader.isOpen());
         QCOMPARE(reader.read(0, &byte, 1).error, EPIPE);

@@ -30,13 +30,13 @@ std::unique_ptr<DetachedAdministratorRun> RecordingAdministrator::startDetached(
 }
 
 std::unique_ptr<PipedProcess> RecordingAdministrator::startPiped(const QString &program, const QStringList &arguments,
-                                                               QString *error)
+                                                               int errorFd, QString *error)
 {
     pipedRuns.append(QStringList{program} + arguments);
     // A dismissed dialog: pkexec ends with 126 and the program never runs.
     if (refuse)
         return PipedProcess::start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 126")}, error);
-    return PipedProcess::start(program, arguments, error);
+    return PipedProcess::start(program, arguments, error, errorFd);
 }
 
 FakePlatform::FakePlatform(PlatformKind kind, std::shared_ptr<CommandRunner> runner)

@@ -23,7 +23,7 @@ public:
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
                                                             QString *error) override;
     bool canStartPiped() const override { return m_kind == PlatformKind::gnuLinux; }
-    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments,
+    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
                                              QString *error) override;
 
     // When set, every run fails as a dismissed password dialog does.
