@@ -33,6 +33,9 @@ const char readerProgram[] = R"perl(use strict;
 use Fcntl qw(O_RDONLY O_NONBLOCK SEEK_SET SEEK_END F_GETFL F_SETFL S_ISBLK S_ISREG S_ISCHR S_ISDIR);
 use Config;
 my ($path, $idle, $copy) = @ARGV;
+# Standard error is the program's read-ahead ring: no message may land there.
+$SIG{__WARN__} = sub {};
+$SIG{__DIE__} = sub { exit 1 };
 # Bytes for the read-ahead go straight into the file the program shares as
 # standard error, copied in the kernel where sendfile can be called.
 my $sendfile = 0;
@@ -141,11 +144,6 @@ QString failureReason(const QByteArray &text)
 } // namespace
 
 namespace RootReader {
-
-QByteArray program()
-{
-    return QByteArray(readerProgram);
-}
 
 QStringList interpreterArguments(const QString &devicePath, const ReaderOptions &options)
 {

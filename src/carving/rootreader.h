@@ -60,8 +60,6 @@ struct ReaderOptions {
 
 namespace RootReader {
 inline constexpr char greeting[] = "QUORVEL-READER 1 ";
-// The reader's program text (perl).
-QByteArray program();
 // Arguments for the interpreter: the program text, the device and the options.
 QStringList interpreterArguments(const QString &devicePath, const ReaderOptions &options);
 } // namespace RootReader
