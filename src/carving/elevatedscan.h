@@ -89,8 +89,10 @@ QByteArray helperScript(qint64 chunkLimit);
 // cancel. Reports "Scanning NAME with administrator privileges..." once the
 // device is being read, a progress step per MiB (per 10 MiB chunk through
 // the helper) and, when stopped, "Scan cancelled by user". Read errors and a
-// device that goes away are met as the direct scan meets them. A dismissed
-// password dialog reports nothing; other failures an error text. The work
+// device that goes away are met as the direct scan meets them. Failures to
+// begin, a dismissed password dialog among them, are reported as an error
+// text (through the helper protocol a dismissal can't be told from a helper
+// that ended, and reports nothing). The work
 // folder, where there is one, is removed in every case. `launchers` is kept
 // by the hits' byte source for saving.
 void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &signatures,

@@ -577,9 +577,13 @@ QString readerFailureText(const ReaderConnection::Opened &opened, const QString 
 {
     switch (opened.failure) {
     case ReaderConnection::Failure::none:
-    case ReaderConnection::Failure::dismissed:
     case ReaderConnection::Failure::cancelled:
         return {};
+    case ReaderConnection::Failure::dismissed:
+        // Where nothing else is scanned instead, the user must learn why
+        // nothing was found; a fallback scan clears it.
+        return QStringLiteral("Reading %1 needs administrator rights, and the password dialog was dismissed.")
+            .arg(devicePath);
     case ReaderConnection::Failure::notStarted:
         return QStringLiteral("Failed to launch elevated scan: ") + opened.reason;
     case ReaderConnection::Failure::cannotOpen:
@@ -625,12 +629,8 @@ std::shared_ptr<ReaderConnection> AdministratorByteSource::startLocked(QString *
     ReaderOptions options;
     options.idleSeconds = batchIdleSeconds;
     const ReaderConnection::Opened opened = ReaderConnection::open(*launcher, m_interpreter, m_devicePath, options);
-    if (!opened.connection && error) {
-        *error = opened.failure == ReaderConnection::Failure::dismissed
-            ? QStringLiteral("Reading %1 needs administrator rights, and the password dialog was dismissed.")
-                  .arg(m_devicePath)
-            : readerFailureText(opened, m_devicePath, ScanTexts());
-    }
+    if (!opened.connection && error)
+        *error = readerFailureText(opened, m_devicePath, ScanTexts());
     return opened.connection;
 }
 

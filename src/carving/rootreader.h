@@ -73,7 +73,7 @@ class ReaderConnection final : public SourceReader
 public:
     enum class Failure {
         none,
-        dismissed,     // the password dialog was dismissed (status 126): nothing to say
+        dismissed,     // the password dialog was dismissed (status 126)
         cancelled,     // the scan was stopped while the dialog was open
         notStarted,    // refused, no authentication agent, no interpreter...: `reason`
         cannotOpen,    // the device could not be opened: `error`
@@ -187,6 +187,6 @@ private:
     mutable QList<Range> m_unread;
 };
 
-// The text for a reader that could not be opened; empty when there is
-// nothing to say (dismissed, cancelled).
+// The text for a reader that could not be opened; empty when the scan was
+// stopped meanwhile.
 QString readerFailureText(const ReaderConnection::Opened &opened, const QString &devicePath, const ScanTexts &texts);
