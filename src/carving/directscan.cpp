@@ -300,12 +300,15 @@ public:
         }
         // The part of the ring freed by this step is asked for at once, so
         // that a reader in another process streams without pause.
-        // Asked in pieces, so that the first of them can be carved before the
-        // last has arrived.
+        // Asked in pieces of 4 MiB, so that the first of them can be carved
+        // before the last has arrived, and a reader pays its cost per request
+        // a quarter as often as per step.
         if (m_ring && !m_ended && m_careful == 0 && m_end >= m_badUntil) {
             const qint64 to = std::min(m_scanSize, offset + m_capacity);
             for (qint64 from = std::max(m_end, m_aheadEnd); from < to; from = m_aheadEnd) {
-                const qint64 length = std::min(to - from, 4 * chunkStep);
+                const qint64 length = std::min(to - from, aheadPiece);
+                if (length < aheadPiece && to < m_scanSize)
+                    break;
                 m_pending.push_back({from, length});
                 m_reader.readAhead(from, slot(from), length);
                 m_aheadEnd = from + length;
@@ -333,6 +336,7 @@ private:
     static constexpr qint64 smallRead = 4096;
     static constexpr int carefulReads = 64;
     static constexpr qint64 maxSkipFloor = 64 * chunkStep;
+    static constexpr qint64 aheadPiece = 4 * chunkStep;
     // Without a size there is no end to skip to: this many failures in a row
     // end the scan.
     static constexpr int unknownSizeFailureLimit = 8;
