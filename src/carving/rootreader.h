@@ -6,7 +6,10 @@
 // and output. The administrator scan reads the device through it in large
 // sequential blocks, carved exactly as the direct scan carves (directscan.h),
 // and the hits of that scan read their bytes through it for as long as the
-// scan runs. Nothing the device holds is ever written to a file.
+// scan runs. Nothing the device holds is ever written to disk: the reader
+// fills the scan's read-ahead ring, which is memory shared with the program
+// (an anonymous memory file it gets as its standard error), and sends other
+// ranges through its standard output.
 //
 // The program text goes to perl as an argument when it starts, never through
 // a file that could change while the password dialog is open. perl-base is
