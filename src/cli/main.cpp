@@ -67,6 +67,7 @@ public:
 
     void postStatus(const QString &text) override
     {
+        m_began = true;
         clearBar();
         printTo(stderr, text + QLatin1Char('\n'));
     }
@@ -128,6 +129,8 @@ public:
     quint64 bytesScanned() const { return m_bytesScanned; }
     double seconds() const { return double(m_clock.elapsed()) / 1000.0; }
     bool failed() const { return m_failed; }
+    // Whether the scan began reading; one refused before that has no summary.
+    bool began() const { return m_began; }
 
 private:
     // The hits as the matching sees them.
@@ -182,6 +185,7 @@ private:
     bool m_terminal;
     bool m_barShown = false;
     bool m_failed = false;
+    bool m_began = false;
     QElapsedTimer m_clock;
     qint64 m_lastShown = -1;
     quint64 m_bytesScanned = 0;
@@ -335,6 +339,10 @@ int main(int argc, char *argv[])
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
     scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::of(platform->texts()));
     sink.finish();
+    // A source that was refused (it can't be read to an end, or opened) was
+    // not scanned: its error stands alone, without a "Scan complete" line.
+    if (!sink.began())
+        return failure;
     const QString summary =
         FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds(), sink.readOutcome());
 
