@@ -275,7 +275,7 @@ SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder)
     return savePrepared(file, folder);
 }
 
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder)
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
 {
     // One prepare per source, so that a source behind an administrator run
     // asks for the password once per batch, not once per hit.
@@ -297,6 +297,8 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
 
     SaveCounts counts;
     for (const CarvedFile &file : files) {
+        if (observer.proceed && !observer.proceed())
+            break;
         SaveResult result;
         if (file.data && file.data->source && !prepared.value(file.data->source.get()))
             result.error = prepareFailure(QString());
@@ -308,6 +310,8 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
             ++counts.failed;
         else
             ++counts.noData;
+        if (observer.done)
+            observer.done(file, result);
     }
     return counts;
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "model/records.h"
@@ -52,6 +53,15 @@ bool canRecover(const CarvedFile &file);
 // Saves one hit; prepares its byte source for that one range first.
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder);
 
+// Follows a batch save from the thread that runs it. `proceed` is asked
+// before each hit; once it answers false, that hit and all after it are left
+// unsaved and uncounted. `done` hears the outcome of every hit that was tried.
+struct SaveObserver {
+    std::function<bool()> proceed;
+    std::function<void(const CarvedFile &, const SaveResult &)> done;
+};
+
 // Saves the hits in order. Prepares each distinct byte source once, with the
-// ranges of all its hits, before the first write. Never stops early.
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder);
+// ranges of all its hits, before the first write. Stops early only when the
+// observer says so.
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer = {});
