@@ -30,6 +30,8 @@ struct ToolPaths {
     QString mdfind;
     // Linux
     QString pkexec;
+    // Runs the root reader of the administrator scan.
+    QString perl;
     QString findmnt;
     QString blkid;
     QString btrfs;
