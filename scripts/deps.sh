@@ -11,6 +11,7 @@ QUORVEL_PACKAGES=(
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
     e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash perl-base dmsetup
+    plocate
 )
 
 quorvel_install_missing() {

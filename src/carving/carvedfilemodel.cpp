@@ -59,6 +59,8 @@ QVariant CarvedFileModel::data(const QModelIndex &index, int role) const
         return canRecover(file);
     case Role::suggestedFileName:
         return file.suggestedFileName();
+    case Role::originalPath:
+        return file.originalPath.value_or(QString());
     }
     return {};
 }
@@ -86,6 +88,7 @@ QHash<int, QByteArray> CarvedFileModel::roleNames() const
         {int(Role::matchedExistingPath), "matchedExistingPath"},
         {int(Role::canRecover), "canRecover"},
         {int(Role::suggestedFileName), "suggestedFileName"},
+        {int(Role::originalPath), "originalPath"},
     };
     return names;
 }

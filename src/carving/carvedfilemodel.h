@@ -36,6 +36,7 @@ public:
         matchedExistingPath, // empty string when absent
         canRecover,
         suggestedFileName,
+        originalPath,        // empty string when absent
     };
     Q_ENUM(Role)
 

@@ -1,5 +1,6 @@
 #include "filecarvingservice.h"
 
+#include "carving/deletedfilesscan.h"
 #include "carving/directoryscan.h"
 #include "carving/elevatedscan.h"
 #include "carving/existingfiles.h"
@@ -134,6 +135,10 @@ FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObje
                          TreeWalk::Scope scope) { scanDirectoryTree(root, signatures, sink, scope); })
     , m_matching([](ReviewingSink &sink, const QString &root, const QList<FileSignature> &signatures,
                     TreeWalk::Scope scope) { matchExistingFiles(root, signatures, sink, scope); })
+    , m_deletedFilesScan([platform = m_platform](ReviewingSink &sink, const VolumeInfo &volume,
+                                                 const QList<FileSignature> &signatures) {
+        DeletedFiles::scan(*platform, volume, signatures, sink);
+    })
 {
 }
 

@@ -69,7 +69,9 @@ public:
     using MatchingStep =
         std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
     // The Deleted Files mode's steps for a volume; the service runs the
-    // completion after them. Unset, that mode is a scan start and a completion.
+    // completion after them. By default the Trash, snapshot and file-index
+    // scan on the service's platform; unset, that mode is a scan start and a
+    // completion.
     using DeletedFilesScanStep = std::function<void(ReviewingSink &, const VolumeInfo &, const QList<FileSignature> &)>;
 
     // Works on `platform`: the volumes, the administrator scan of a device

@@ -241,7 +241,10 @@ QString baseNameOf(const CarvedFile &file)
     // file it was carved as; a volume labelled like a path ("/boot") would
     // otherwise name every carved hit "boot", "boot (1)"... without extension.
     if (!file.data && sourceFileExists(file.sourcePath)) {
-        const QString name = QFileInfo(QDir::cleanPath(file.sourcePath)).fileName();
+        // A file in a freedesktop.org Trash may be stored under another
+        // name ("photo.2.jpg" when a "photo.jpg" was trashed before); its
+        // own name is the one it had.
+        const QString name = QFileInfo(QDir::cleanPath(file.originalPath.value_or(file.sourcePath))).fileName();
         if (!name.isEmpty())
             return name;
     }

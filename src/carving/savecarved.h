@@ -11,7 +11,8 @@
 // Saving Deep Scan hits into a folder the user chose.
 //
 // A hit is saved under the name of its source file when `sourcePath` is an
-// absolute path naming an existing item, else under its suggestedFileName().
+// absolute path naming an existing item (the name of its originalPath, when
+// it has one), else under its suggestedFileName().
 // On a collision the next free name "stem (n).ext" (n = 1, 2, ...) is taken;
 // every destination is created exclusively, so nothing in the folder is ever
 // overwritten, even when another process takes a name meanwhile. A hit with

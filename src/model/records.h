@@ -75,6 +75,10 @@ struct CarvedFile {
     bool recovered = false;
     RecoveryStatus recoveryStatus = RecoveryStatus::unknown;
     std::optional<QString> matchedExistingPath;
+    // Where the file lay before it was deleted, when the scan learnt it (a
+    // freedesktop.org Trash keeps it in the item's .trashinfo). For showing
+    // and for the saved file's name only; sourcePath is what is read.
+    std::optional<QString> originalPath;
 
     // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension,
     // with any "/" written as "_" so that it stays a single file name.

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -203,16 +205,13 @@ QString extendedRegexEscaped(const QString &text)
     return escaped;
 }
 
-QStringList locateArguments(const QString &folder, const QStringList &extensions)
+QStringList locateArguments(const QString &folder)
 {
-    // plocate has no option to drop vanished files: the caller checks each
-    // path, which is the point of asking an index that is a day old.
-    QStringList escapedExtensions;
-    for (const QString &extension : extensions)
-        escapedExtensions.append(extendedRegexEscaped(extension));
-    const QString base = folder.endsWith(u'/') ? folder.chopped(1) : folder;
-    return {u"-i"_s, u"--regex"_s,
-            u"^"_s + extendedRegexEscaped(base) + u"/.*\\.("_s + escapedExtensions.join(u'|') + u")$"_s};
+    const QString prefix = (folder.endsWith(u'/') ? folder.chopped(1) : folder) + u'/';
+    static const QString globCharacters = u"*?[\\"_s;
+    if (std::any_of(prefix.cbegin(), prefix.cend(), [](QChar c) { return globCharacters.contains(c); }))
+        return {u"-0"_s, u"--regex"_s, u"^"_s + extendedRegexEscaped(prefix)};
+    return {u"-0"_s, prefix};
 }
 
 namespace {
@@ -366,7 +365,8 @@ public:
 
     QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const override
     {
-        return locateArguments(folder, extensions);
+        Q_UNUSED(extensions);
+        return locateArguments(folder);
     }
 
     QStringList snapshotTools() const override

@@ -87,9 +87,14 @@ QString gnuStatCommand(const QString &path);
 // failed part-way.
 QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory);
 
-// `locate` arguments matching every path below `folder` whose name ends in
-// "." + one of `extensions`, ignoring case; both are taken literally.
+// `locate` arguments listing, NUL-separated, every indexed path that holds
+// `folder` + "/". The folder is a literal substring, which plocate answers
+// from its trigram index; a regular expression or a glob makes it read every
+// entry. A folder holding glob characters is matched by an anchored regular
+// expression instead, the one form that keeps them literal. The extensions
+// and the paths that hold the folder somewhere other than at their start are
+// the caller's to filter.
 QString extendedRegexEscaped(const QString &text);
-QStringList locateArguments(const QString &folder, const QStringList &extensions);
+QStringList locateArguments(const QString &folder);
 
 std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner);

@@ -89,6 +89,8 @@ PlatformTexts PlatformTexts::macOS()
     t.snapshotsFoundNote = u"Note: Direct snapshot mounting is restricted by macOS security."_s;
     t.searchingIndexStatus = u"Searching Spotlight index for recently known files..."_s;
     t.indexUnavailable = u"Could not search Spotlight index"_s;
+    t.indexHitsFoundTemplate = u"Found %1 recently deleted files from Spotlight index"_s;
+    t.deletedFilesTotalsTemplate = u"Found %1 deleted files (%2 in Trash, %3 from snapshots)"_s;
     t.noDeletedFilesTips =
         u"No deleted files found.\n\n💡 Tips:\n• Trash is empty\n• No Time Machine snapshots available\n"
         "• Enable Time Machine for better deleted file detection\n• For external drives, try Volume Scan mode"_s;
@@ -132,7 +134,7 @@ PlatformTexts PlatformTexts::gnuLinux()
         "without security changes."_s,
         {u"Scans Trash folders for recently deleted files"_s,
          u"Looks up files the locate index still knows and counts btrfs, Snapper and LVM snapshots"_s,
-         u"Linux will ask for your administrator password (pkexec) to search the Trash folders"_s},
+         u"Linux asks for your administrator password (pkexec) only for a Trash folder you can't read"_s},
         u"Requires btrfs, Snapper or LVM (for snapshots). Create one with: snapper create, or btrfs subvolume snapshot -r"_s,
     };
     t.rawDeviceNotice = {
@@ -149,6 +151,10 @@ PlatformTexts PlatformTexts::gnuLinux()
     t.snapshotsFoundNote = u"Note: Snapshots are only counted here; they are not mounted."_s;
     t.searchingIndexStatus = u"Searching locate index for recently known files..."_s;
     t.indexUnavailable = u"Could not search locate index"_s;
+    t.indexHitsFoundTemplate = u"Found %1 recently deleted files from locate index"_s;
+    // The macOS line calls the index hits "from snapshots", which they are
+    // not; here they are named for where they came from.
+    t.deletedFilesTotalsTemplate = u"Found %1 deleted files (%2 in Trash, %3 from the locate index)"_s;
     t.noDeletedFilesTips =
         u"No deleted files found.\n\n💡 Tips:\n• Trash is empty\n• No btrfs or Snapper snapshots available\n"
         "• Enable Snapper (or btrfs snapshots) for better deleted file detection\n• For external drives, try Volume Scan mode"_s;

@@ -71,6 +71,11 @@ struct PlatformTexts {
     QString snapshotsFoundNote;
     QString searchingIndexStatus;
     QString indexUnavailable;
+    // "Found %1 recently deleted files from ..." after the index search.
+    QString indexHitsFoundTemplate;
+    // The closing count of the deleted-files scan: %1 in all, %2 of them in
+    // the Trash, %3 from the file index.
+    QString deletedFilesTotalsTemplate;
     QString noDeletedFilesTips;
     // Trash listing could not start its administrator run.
     QString trashAccessDenied;
@@ -164,8 +169,10 @@ public:
     virtual QString fileIndexTool() const = 0;
     // Where the index is searched for a volume (the users' homes for the
     // system volume), and the arguments that list the indexed paths below
-    // `folder` whose names end in "." + one of `extensions`, one per line
-    // (locate ignores case; the Spotlight query is mdfind's own).
+    // `folder`. mdfind's Spotlight query keeps only names ending in "." +
+    // one of `extensions` and prints one path a line; locate prints every
+    // indexed path holding `folder` + "/", NUL-separated, and leaves the
+    // rest to the caller.
     virtual QString indexSearchFolder(const QString &mountPoint) const = 0;
     virtual QStringList fileIndexArguments(const QString &folder, const QStringList &extensions) const = 0;
 

@@ -23,6 +23,9 @@ Item {
     required property string offsetText
     required property string sourcePath
     required property string matchedExistingPath
+    // Where a file found in the Trash lay before it was deleted; empty for
+    // other hits.
+    required property string originalPath
 
     readonly property bool isExisting: recoveryStatus === Recovery.RecoveryStatus.existing
     readonly property bool showsMatch: isExisting && matchedExistingPath.length > 0
@@ -138,7 +141,10 @@ Item {
         }
         Text {
             Layout.fillWidth: true
-            text: root.showsMatch ? "⇄ " + root.matchedExistingPath : root.sourcePath
+            // A Trash hit is shown where its owner last saw it, not under
+            // the Trash's own, possibly renamed, copy.
+            text: root.showsMatch ? "⇄ " + root.matchedExistingPath
+                : root.originalPath.length > 0 ? root.originalPath : root.sourcePath
             color: root.showsMatch ? Theme.alpha(Theme.textMuted, 0.6) : Theme.textMuted
             font: Theme.mono(root.showsMatch ? 8 : 9, Font.Normal)
             elide: Text.ElideMiddle

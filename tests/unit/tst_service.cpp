@@ -405,7 +405,7 @@ private Q_SLOTS:
         QCOMPARE(model.rowCount(), 0);
         for (const QByteArray &name : model.roleNames())
             QVERIFY(!name.isEmpty());
-        QCOMPARE(model.roleNames().size(), 20);
+        QCOMPARE(model.roleNames().size(), 21);
     }
 
     void aMillionRows()
