@@ -39,8 +39,9 @@ inline bool runTool(const QString &name, const QStringList &arguments, QString *
 class LoopImage
 {
 public:
-    // Attaches `image`, asking the kernel for its partition nodes.
-    explicit LoopImage(const QString &image)
+    // Attaches `image`, asking the kernel for its partition nodes when it
+    // is `partitioned`.
+    explicit LoopImage(const QString &image, bool partitioned = true)
     {
         if (::geteuid() != 0) {
             problem = QStringLiteral("loop devices need root");
@@ -53,6 +54,8 @@ public:
             return;
         }
         m_device = output.section(QLatin1Char('\n'), -1);
+        if (!partitioned)
+            return;
         // Without udev the partition nodes appear only when asked for.
         if (!QFileInfo::exists(partition(1)))
             runTool(QStringLiteral("partx"), {QStringLiteral("-a"), m_device});
