@@ -284,7 +284,10 @@ void FileCarvingService::scanVolume(const VolumeInfo &volume, Signatures signatu
             scanDeviceElevated(devicePath, chosen, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, sink,
                                administratorsOf(platform));
         }
-        if (directoryScan && sink.postedHitCount() == 0) {
+        // A device listed without a mount point has no files to walk: without
+        // this the walk would start from the working folder.
+        const bool hasFiles = volume.isMounted();
+        if (directoryScan && hasFiles && sink.postedHitCount() == 0) {
             sink.post([](FileCarvingService &service) {
                 service.setErrorMessage(QString());
                 service.setStatusMessage(
@@ -292,7 +295,7 @@ void FileCarvingService::scanVolume(const VolumeInfo &volume, Signatures signatu
             });
             directoryScan(sink, volume.mountPoint, chosen);
         }
-        if (matching && sink.postedHitCount() != 0)
+        if (matching && hasFiles && sink.postedHitCount() != 0)
             matching(sink, volume.mountPoint, chosen);
         sink.finishScan();
     });
