@@ -10,6 +10,7 @@ QUORVEL_PACKAGES=(
     qt6-wayland libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
+    libssl-dev
     e2fsprogs btrfs-progs mtools dosfstools util-linux fdisk coreutils bash
 )
 

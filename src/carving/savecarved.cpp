@@ -1,8 +1,8 @@
 #include "savecarved.h"
 
+#include "carving/sha256.h"
 #include "model/collisionfreenames.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,7 +82,8 @@ SaveAccess SaveAccess::forProcess(uid_t effectiveUser, const QProcessEnvironment
 
 SaveAccess SaveAccess::current()
 {
-    return forProcess(::geteuid(), QProcessEnvironment::systemEnvironment());
+    const uid_t effectiveUser = ::geteuid();
+    return effectiveUser != 0 ? SaveAccess() : forProcess(effectiveUser, QProcessEnvironment::systemEnvironment());
 }
 
 namespace {
@@ -247,7 +248,7 @@ public:
         // Naming it later goes through /proc/self/fd, which needs procfs.
         if (unnamedFilesAllowed.load() && ::access("/proc/self/fd", X_OK) == 0) {
             m_fd = ::open(encodedFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-            if (m_fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+            if (m_fd < 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
                 *error = systemError(errno, folder);
                 return false;
             }
@@ -342,7 +343,7 @@ mode_t copyMode(mode_t sourceMode, bool isFolder, const SaveAccess &access)
     return sourceMode & 0777;
 }
 
-std::optional<SaveError> copyFileContents(const QString &from, int toFd, QCryptographicHash *hash, qint64 *copied)
+std::optional<SaveError> copyFileContents(const QString &from, int toFd, Sha256 *hash, qint64 *copied)
 {
     const int fromFd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fromFd < 0)
@@ -364,7 +365,7 @@ std::optional<SaveError> copyFileContents(const QString &from, int toFd, QCrypto
             break;
         }
         if (hash)
-            hash->addData(QByteArrayView(buffer, got));
+            hash->add(QByteArrayView(buffer, got));
         *copied += got;
     }
     struct stat status {};
@@ -467,7 +468,7 @@ SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QStrin
     QString path;
     if (!pending.commit(names, &path, &error))
         return failedWith(error);
-    return savedAt(path, bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+    return savedAt(path, bytes.size(), Sha256::of(bytes));
 }
 
 SaveResult copyFolder(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
@@ -520,7 +521,7 @@ SaveResult copySource(const CarvedFile &file, const QString &folder, const QStri
     SaveError error;
     if (!pending.open(folder, copyMode(status.st_mode, false, access), access, &error))
         return failedWith(error);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     qint64 copied = 0;
     if (auto failure = copyFileContents(file.sourcePath, pending.fd(), &hash, &copied))
         return failedWith(*failure);
