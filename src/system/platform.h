@@ -106,7 +106,6 @@ public:
     // Every child process of this backend, and of the services that use it,
     // is started through this runner.
     CommandRunner &runner() const { return *m_runner; }
-    std::shared_ptr<CommandRunner> sharedRunner() const { return m_runner; }
 
     // Runs shell text and detached helpers as root, behind the system's
     // password dialog.

@@ -1,4 +1,5 @@
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QtQml/QQmlExtensionPlugin>
 #include <QtQuickTest/quicktest.h>
 
@@ -12,7 +13,13 @@ class Setup : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
-    void applicationAvailable() { AppDelegate::identifyApplication(); }
+    void applicationAvailable()
+    {
+        AppDelegate::identifyApplication();
+        // Settings and data the screens write go to a test location, never
+        // to the preferences of whoever runs the tests.
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {

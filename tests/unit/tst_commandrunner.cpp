@@ -1,4 +1,3 @@
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,35 +41,6 @@ private Q_SLOTS:
         QVERIFY(!result.startError.has_value());
     }
 
-    void capturedToolOutputReachesTheCaller_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<StreamMode>("mode");
-        QTest::addColumn<QString>("capture");
-        QTest::addColumn<QString>("stderrLine");
-        QTest::addRow("diskutil, output only") << u"diskutil"_s << StreamMode::outputOnly
-                                               << u"diskutil-info-data.txt"_s << QString();
-        QTest::addRow("diskutil, combined") << u"diskutil"_s << StreamMode::combined << u"diskutil-info-data.txt"_s
-                                            << u"diskutil: warning: fake tool\n"_s;
-        QTest::addRow("lsblk, combined") << u"lsblk"_s << StreamMode::combined << u"lsblk-loop.json"_s
-                                         << u"lsblk: no udev database\n"_s;
-        QTest::addRow("findmnt") << u"findmnt"_s << StreamMode::outputOnly << u"findmnt-real.json"_s << QString();
-    }
-    void capturedToolOutputReachesTheCaller()
-    {
-        QFETCH(QString, name);
-        QFETCH(StreamMode, mode);
-        QFETCH(QString, capture);
-        QFETCH(QString, stderrLine);
-        QFile file(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + capture);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString captured = QString::fromUtf8(file.readAll());
-
-        const ToolResult result = CommandRunner::processes()->run(tool(name), {u"info"_s, u"/"_s}, mode);
-        QVERIFY(result.launched);
-        QCOMPARE(result.output.value_or(u"<absent>"_s), stderrLine + captured);
-    }
-
     void severalMebibytesDoNotStall_data()
     {
         QTest::addColumn<StreamMode>("mode");
@@ -79,12 +49,12 @@ private Q_SLOTS:
         QTest::addRow("combined") << StreamMode::combined << qsizetype(12 * 1048576);
         QTest::addRow("discardAll") << StreamMode::discardAll << qsizetype(0);
     }
+    // A tool whose output is not drained while it runs would never end: the
+    // run would hang into the test's time limit.
     void severalMebibytesDoNotStall()
     {
         QFETCH(StreamMode, mode);
         QFETCH(qsizetype, expectedSize);
-        QElapsedTimer timer;
-        timer.start();
         const ToolResult result = CommandRunner::processes()->run(tool(u"bigoutput"_s), {u"6"_s}, mode);
         QVERIFY(result.launched);
         QCOMPARE(result.exitStatus, 0);
@@ -92,7 +62,6 @@ private Q_SLOTS:
         QCOMPARE(result.output->size(), expectedSize);
         if (mode == StreamMode::outputOnly)
             QVERIFY(!result.output->contains(u'b'));
-        QVERIFY2(timer.elapsed() < 20000, "a large output must be drained while the tool runs");
     }
 
     void invalidUtf8GivesNoOutput_data()
@@ -165,12 +134,9 @@ private Q_SLOTS:
 
     void toolReadingStandardInputSeesEndOfFile()
     {
-        QElapsedTimer timer;
-        timer.start();
         const ToolResult result = CommandRunner::processes()->run(u"/bin/cat"_s, {}, StreamMode::outputOnly);
         QVERIFY(result.launched);
         QCOMPARE(result.output, std::optional<QString>(QString()));
-        QVERIFY(timer.elapsed() < 10000);
     }
 
     void decodeUtf8_data()

@@ -13,20 +13,10 @@
 #include <sys/sysmacros.h>
 
 #include "helpers/loopdevices.h"
+#include "helpers/testsupport.h"
 #include "system/samedevice.h"
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class TestSameDevice : public QObject
 {
