@@ -164,7 +164,7 @@ private Q_SLOTS:
             QSKIP(qPrintable(m_problem));
         if ((scanned == u"btrfs"_s || folder == u"subvolume"_s) && !m_btrfsProblem.isEmpty())
             QSKIP(qPrintable(m_btrfsProblem));
-        const auto path = [&](const QString &key) {
+        const auto path = [&](const QString &key) -> QString {
             const QString head = key.section(u'/', 0, 0);
             return m_paths.value(head) + key.mid(head.size());
         };
