@@ -64,7 +64,7 @@ std::optional<QString> checkRawSource(const QString &path, qint64 *size)
     if (::stat(encoded.constData(), &status) != 0)
         return u"cannot open "_s + path + u": "_s + reasonFor(errno);
     if (S_ISDIR(status.st_mode))
-        return path + u" is a folder; give a device or disk-image file (for a mounted volume: --volume MOUNTPOINT)"_s;
+        return path + u" is a folder; give a device or disk-image file, or scan the files in it with --directory"_s;
     if (!isScannableNode(status.st_mode))
         return path + u" is "_s + kindOf(status.st_mode)
             + u"; quorvel-carve reads disk-image files and block devices only"_s;

@@ -166,8 +166,6 @@ void ConsoleSink::postProgress(quint64 bytesScanned, std::optional<double> fract
 
 bool ConsoleSink::withHits(const std::function<void(HitTable &)> &step)
 {
-    if (shouldCancel())
-        return false;
     // The hits as the matching sees them.
     class HitList final : public HitTable
     {

@@ -15,6 +15,8 @@ namespace {
 const QString afterword = uR"(
 Modes:
   SOURCE                Read a device node or disk-image file from start to end.
+  --directory FOLDER    Look inside the files of a folder and its subfolders,
+                        then tell deleted files from files that still exist.
   --volume MOUNTPOINT   Read the device of a mounted volume, then tell deleted
                         files from files that still exist on it.
 
@@ -95,11 +97,12 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        u"Finds files by their signatures in a device, disk image or volume and saves them. "
+        u"Finds files by their signatures in a device, disk image, folder or volume and saves them. "
         "What is scanned is only read."_s);
     const QCommandLineOption helpOption({u"h"_s, u"help"_s}, u"Show this help and exit."_s);
     const QCommandLineOption versionOption({u"v"_s, u"version"_s}, u"Show the version and exit."_s);
     parser.addPositionalArgument(u"SOURCE"_s, u"Device node or disk-image file to scan."_s, u"[SOURCE]"_s);
+    const QCommandLineOption directoryOption(u"directory"_s, u"Scan the files in FOLDER (Directory Scan)."_s, u"FOLDER"_s);
     const QCommandLineOption volumeOption(u"volume"_s,
                                           u"Scan the device of the volume mounted at MOUNTPOINT and match the hits "
                                           "against its files (Volume Scan)."_s,
@@ -112,7 +115,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
         u"TYPES"_s);
     const QCommandLineOption listOption(
         u"list"_s, u"Print each hit on stdout: offset, offset as in the saved names, type, extension, size, health, and "
-                   "with --volume the recovery status and matched path (tab-separated)."_s);
+                   "with --directory or --volume the recovery status and matched path (tab-separated)."_s);
     const QCommandLineOption maxBytesOption(
         u"max-bytes"_s, u"Save hits in order while they fit in SIZE bytes (500M, 2G; K/M/G count in 1024s, KB/MB/GB "
                         "in 1000s); the rest are listed in the report as left out."_s,
@@ -123,7 +126,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     const QCommandLineOption listVolumesOption(
         u"list-volumes"_s, u"Print the volumes and devices that can be scanned and exit: name, mount point, device, "
                            "file system, space, flags, kind, model or image (tab-separated, with a header on a terminal)."_s);
-    parser.addOptions({helpOption, versionOption, volumeOption, outputOption, typesOption, listOption,
+    parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, outputOption, typesOption, listOption,
                        maxBytesOption, allowSameDeviceOption, listTypesOption, listVolumesOption});
     options->helpText = parser.helpText() + afterword;
 
@@ -150,7 +153,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
 
     // The parser keeps the last of repeated values; a script that says -o
     // twice has a bug worth hearing about.
-    for (const QCommandLineOption &option : {volumeOption, outputOption, typesOption, maxBytesOption}) {
+    for (const QCommandLineOption &option : {directoryOption, volumeOption, outputOption, typesOption, maxBytesOption}) {
         if (parser.values(option).size() > 1) {
             *problem = u"--"_s + option.names().constLast() + u" is given more than once"_s;
             return false;
@@ -158,16 +161,19 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     }
 
     const QStringList positional = parser.positionalArguments();
-    const int sources = int(positional.size()) + (parser.isSet(volumeOption) ? 1 : 0);
+    const int sources = int(positional.size()) + (parser.isSet(directoryOption) ? 1 : 0) + (parser.isSet(volumeOption) ? 1 : 0);
     if (sources == 0) {
         *problem = u"no SOURCE given (see --help)"_s;
         return false;
     }
     if (sources > 1) {
-        *problem = u"give exactly one SOURCE or --volume (see --help)"_s;
+        *problem = u"give exactly one SOURCE, --directory or --volume (see --help)"_s;
         return false;
     }
-    if (parser.isSet(volumeOption)) {
+    if (parser.isSet(directoryOption)) {
+        options->mode = ScanMode::directory;
+        options->source = parser.value(directoryOption);
+    } else if (parser.isSet(volumeOption)) {
         options->mode = ScanMode::volume;
         options->source = parser.value(volumeOption);
     } else {

@@ -131,7 +131,8 @@ private Q_SLOTS:
         const QString image = m_dir.filePath(u"card.img"_s);
         QTest::addRow("no source") << QStringList() << 2 << u"no SOURCE given"_s;
         QTest::addRow("two sources") << QStringList{u"a"_s, u"b"_s} << 2 << u"give exactly one SOURCE"_s;
-        QTest::addRow("a source and a volume") << QStringList{image, u"--volume"_s, u"/"_s} << 2 << u"exactly one SOURCE"_s;
+        QTest::addRow("a source and a folder") << QStringList{image, u"--directory"_s, u"/"_s} << 2 << u"exactly one SOURCE"_s;
+        QTest::addRow("a file for a folder to scan") << QStringList{u"--directory"_s, image} << 1 << u"is not a folder"_s;
         QTest::addRow("unknown option") << QStringList{u"--fast"_s, u"x"_s} << 2 << u"Unknown option 'fast'"_s;
         QTest::addRow("option without its value") << QStringList{u"x"_s, u"-o"_s} << 2 << u"Missing value after '-o'"_s;
         QTest::addRow("-o twice") << QStringList{image, u"-o"_s, u"a"_s, u"-o"_s, u"b"_s} << 2 << u"--output is given more than once"_s;
@@ -444,6 +445,25 @@ private Q_SLOTS:
         QCOMPARE(fields[2], u"JPEG"_s);
         QVERIFY(QStringList({u"Deleted"_s, u"Existing"_s, u"Unknown"_s}).contains(fields[6]));
         QVERIFY2(run.err.contains(u"Scan complete: 1 files found"_s), qPrintable(run.err));
+    }
+
+    // The Directory Scan through the service: each recognised file is a hit
+    // that still exists, and saving copies it.
+    void directoryScanListsAndCopiesFiles()
+    {
+        const QString folder = m_dir.filePath(u"photos"_s);
+        QVERIFY(writeFile(folder + u"/inner/a.jpg"_s, jpegBytes(300)));
+        QVERIFY(writeFile(folder + u"/notes.txt"_s, "plain text"));
+        const QString out = m_dir.filePath(u"copies"_s);
+        const Run run = carve({u"--directory"_s, folder, u"--list"_s, u"-o"_s, out});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList fields = run.out.trimmed().split(u'\t');
+        QCOMPARE(fields.size(), 8);
+        QCOMPARE(fields[2], u"JPEG"_s);
+        QCOMPARE(fields[6], rawValue(RecoveryStatus::existing));
+        QCOMPARE(fields[7], folder + u"/inner/a.jpg"_s);
+        QCOMPARE(readFile(out + u"/a.jpg"_s), jpegBytes(300));
+        QCOMPARE(reportRows(out + u"/quorvel-report.tsv"_s).value(0).value(u"recovery"_s), fields[6]);
     }
 
 private:
