@@ -109,8 +109,11 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
     }
 
     installInterruptHandlers();
-    const ScanOutcome scan = options.mode == ScanMode::raw ? runRawScan(options, knownTotal, *platform)
-                                                           : runServiceScan(options, platform, volume);
+    ScanOutcome scan = options.mode == ScanMode::raw ? runRawScan(options, knownTotal, *platform)
+                                                     : runServiceScan(options, platform, volume);
+    // A Ctrl-C that came as the scan was ending still means "don't save":
+    // the user may have seen the wrong folder in the command.
+    scan.cancelled = scan.cancelled || stopRequested();
     printTo(stderr, scan.summary() + u'\n');
     if (scan.cancelled) {
         if (options.isSaving())

@@ -125,7 +125,8 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     const QCommandLineOption listTypesOption(u"list-types"_s, u"Print the file types and exit."_s);
     const QCommandLineOption listVolumesOption(
         u"list-volumes"_s, u"Print the volumes and devices that can be scanned and exit: name, mount point, device, "
-                           "file system, space, flags, kind, model or image (tab-separated, with a header on a terminal)."_s);
+                           "file system, space, flags, kind, model or image, label (lined up under a header on a terminal, "
+                           "tab-separated without one when piped)."_s);
     parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, outputOption, typesOption, listOption,
                        maxBytesOption, allowSameDeviceOption, listTypesOption, listVolumesOption});
     options->helpText = parser.helpText() + afterword;

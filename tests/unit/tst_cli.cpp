@@ -364,6 +364,24 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_dir.filePath(u"after-stop"_s)));
     }
 
+    // The Directory and Volume Scans run on the service's worker, which the
+    // tool watches for Ctrl-C; a stop that lands as the scan ends must still
+    // keep the tool from saving.
+    void ctrlCStopsAServiceScan()
+    {
+        const QString folder = m_dir.filePath(u"many-files"_s);
+        for (int i = 0; i < 400; ++i)
+            QVERIFY(writeFile(folder + u"/photo-"_s + QString::number(i) + u".jpg"_s, jpegBytes(200 + i)));
+        const QString out = m_dir.filePath(u"after-service-stop"_s);
+        const Run run = carve({u"--directory"_s, folder, u"-o"_s, out}, {}, [](QProcess &process, const QString &err) {
+            return sendSignalAt(process, err, u"Initializing scan..."_s, SIGINT);
+        });
+        QCOMPARE(run.exitCode, 130);
+        QVERIFY2(run.err.contains(u"\nScan cancelled: "_s) && !run.err.contains(u"Scan complete"_s), qPrintable(run.err));
+        QVERIFY(run.err.contains(u"Nothing was saved."_s));
+        QVERIFY(!QFileInfo::exists(out));
+    }
+
     // Ctrl-C while saving ends after the current file, and the report lists
     // what was saved; SIGTERM ends at once. Either way no file is left cut
     // off or under a temporary name.
