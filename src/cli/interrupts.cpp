@@ -31,11 +31,12 @@ void onInterrupt(int signalNumber)
 
 } // namespace
 
-void installInterruptHandlers()
+void installInterruptHandlers(bool saving)
 {
     std::signal(SIGINT, onInterrupt);
-    for (const int signalNumber : {SIGTERM, SIGHUP, SIGPIPE})
+    for (const int signalNumber : {SIGTERM, SIGHUP})
         std::signal(signalNumber, endNow);
+    std::signal(SIGPIPE, saving ? SIG_IGN : endNow);
 }
 
 bool stopRequested()

@@ -108,7 +108,7 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
         }
     }
 
-    installInterruptHandlers();
+    installInterruptHandlers(options.isSaving());
     ScanOutcome scan = options.mode == ScanMode::raw ? runRawScan(options, knownTotal, *platform)
                                                      : runServiceScan(options, platform, volume);
     // A Ctrl-C that came as the scan was ending still means "don't save":

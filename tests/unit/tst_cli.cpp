@@ -417,6 +417,26 @@ private Q_SLOTS:
         QCOMPARE(reportedSaved, saved.size());
     }
 
+    // `--list -o FOLDER | head` : the reader going away must not cost the
+    // files being saved.
+    void aClosedListingPipeDoesNotStopSaving()
+    {
+        int ends[2];
+        QVERIFY(::pipe(ends) == 0);
+        ::close(ends[0]);
+        const int writeEnd = ends[1];
+        QProcess process;
+        process.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+        const QString out = m_dir.filePath(u"piped-away"_s);
+        process.start(carveTool, {m_image, u"--types"_s, u"jpg,gif"_s, u"--list"_s, u"-o"_s, out});
+        const bool finished = process.waitForFinished(30000);
+        ::close(writeEnd);
+        QVERIFY(finished);
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(QDir(out).entryList({u"recovered_*"_s}, QDir::Files).size(), 2);
+    }
+
     void accessDeniedSaysHowToGetIn()
     {
         if (::geteuid() != 0)
