@@ -485,6 +485,59 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(u"Scan complete: 1 files found"_s), qPrintable(run.err));
     }
 
+    // A raw scan of a real disk and its partitions, saving into the mounted
+    // first partition: only the other partition may be saved from there
+    // without asking.
+    void sameDiskRefusals_data()
+    {
+        QTest::addColumn<QString>("scanned");
+        QTest::addColumn<bool>("insist");
+        QTest::addColumn<bool>("refused");
+        QTest::addRow("the disk holding the folder's partition") << u"disk"_s << false << true;
+        QTest::addRow("the folder's own partition") << u"p1"_s << false << true;
+        QTest::addRow("the other partition of that disk") << u"p2"_s << false << false;
+        QTest::addRow("the disk, with --allow-same-device") << u"disk"_s << true << false;
+    }
+    void sameDiskRefusals()
+    {
+        QFETCH(QString, scanned);
+        QFETCH(bool, insist);
+        QFETCH(bool, refused);
+        if (!m_partitioned) {
+            QString problem;
+            const QString image = m_dir.filePath(u"partitioned.img"_s);
+            if (!makePartitionedImage(image, 48 * 1048576, {u",20M"_s, u","_s}, &problem))
+                QSKIP(qPrintable(problem));
+            m_partitioned = std::make_unique<LoopImage>(image);
+        }
+        LoopImage &disk = *m_partitioned;
+        const QString mountPoint = m_dir.filePath(u"first-partition"_s);
+        if (!QFileInfo::exists(mountPoint + u"/photo.jpg"_s)) {
+            if (disk.device().isEmpty() || !QFileInfo::exists(disk.partition(2)))
+                QSKIP(qPrintable(disk.problem.isEmpty() ? u"no partition nodes"_s : disk.problem));
+            if (!disk.format(disk.partition(1), u"ext4"_s, u"FIRST"_s) || !disk.mount(disk.partition(1), mountPoint))
+                QSKIP(qPrintable(disk.problem));
+            QVERIFY(writeFile(mountPoint + u"/photo.jpg"_s, jpegBytes(3000)));
+            ::sync();
+        }
+        const QString source = scanned == u"disk"_s ? disk.device() : disk.partition(scanned.right(1).toInt());
+        const QString out = mountPoint + u"/saved-from-"_s + scanned + (insist ? u"-anyway"_s : QString());
+        QStringList arguments{source, u"--types"_s, u"jpg"_s, u"-o"_s, out};
+        if (insist)
+            arguments << u"--allow-same-device"_s;
+        const Run run = carve(arguments);
+        QVERIFY2(run.err.contains(u"the same disk as "_s + source) == refused, qPrintable(run.err));
+        QCOMPARE(run.exitCode, refused ? 1 : 0);
+        if (refused) {
+            QVERIFY(!run.err.contains(u"Scanning"_s));
+            QVERIFY(!QFileInfo::exists(out));
+        }
+        if (insist) {
+            QVERIFY2(run.err.contains(u"--allow-same-device"_s), qPrintable(run.err));
+            QVERIFY(!QDir(out).entryList({u"recovered_jpeg_*"_s}).isEmpty());
+        }
+    }
+
     // The Directory Scan through the service: each recognised file is a hit
     // that still exists, and saving copies it.
     void directoryScanListsAndCopiesFiles()
@@ -504,11 +557,14 @@ private Q_SLOTS:
         QCOMPARE(reportRows(out + u"/quorvel-report.tsv"_s).value(0).value(u"recovery"_s), fields[6]);
     }
 
+    void cleanupTestCase() { m_partitioned.reset(); }
+
 private:
     static constexpr int manyHits = 30;
     static constexpr qint64 hitSpacing = 21 * 512 * 1024;
     static constexpr qint64 manyHitSize = 5 * 1024 * 1024;
     QTemporaryDir m_dir;
+    std::unique_ptr<LoopImage> m_partitioned;
     QString m_image;
     QString m_many;
 };
