@@ -95,6 +95,13 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
                             failure);
         volume = *found;
         scannedStorage = volume.device;
+        // Unreadable, the service would ask for the password dialog, and
+        // without one fall back to listing the volume's files, which finds no
+        // deleted file; from a terminal the way in is sudo or pkexec, as for
+        // a device given as SOURCE.
+        qint64 deviceBytes = 0;
+        if (const auto problem = checkRawSource(volume.rawDevice.isEmpty() ? volume.device : volume.rawDevice, &deviceBytes))
+            return complain(*problem, failure);
     }
     if (options.isSaving()) {
         if (const auto problem = checkDestination(options.outputFolder))

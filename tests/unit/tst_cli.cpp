@@ -483,6 +483,19 @@ private Q_SLOTS:
         QCOMPARE(fields[2], u"JPEG"_s);
         QVERIFY(QStringList({u"Deleted"_s, u"Existing"_s, u"Unknown"_s}).contains(fields[6]));
         QVERIFY2(run.err.contains(u"Scan complete: 1 files found"_s), qPrintable(run.err));
+
+        // A user who can't read the device would get the volume's existing
+        // files back as if it had been scanned.
+        const QString setpriv = QStandardPaths::findExecutable(u"setpriv"_s);
+        if (setpriv.isEmpty())
+            return;
+        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755) == 0);
+        const Run denied = carve({u"--volume"_s, mountPoint, u"--list"_s}, {}, {}, setpriv,
+                                 {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, carveTool});
+        QCOMPARE(denied.exitCode, 1);
+        QVERIFY2(denied.err.contains(u"Permission denied"_s) && denied.err.contains(u"sudo quorvel-carve"_s),
+                 qPrintable(denied.err));
+        QVERIFY(denied.out.isEmpty());
     }
 
     // A raw scan of a real disk and its partitions, saving into the mounted
