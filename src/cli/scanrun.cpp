@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QSet>
 #include <QTimer>
 
 #include "carving/directscan.h"
@@ -50,8 +51,9 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
     ProgressLine progress;
     QEventLoop loop;
 
+    QString printed;  // the step's first text, already on its own line
     const auto showProgress = [&] {
-        if (!service.isScanning())
+        if (!service.isScanning() || (!progress.isTerminal() && service.statusMessage() == printed))
             return;
         QString bar = service.statusMessage();
         if (service.bytesScanned() > 0) {
@@ -66,7 +68,23 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
         }
         progress.show(bar, service.statusMessage());
     };
-    QObject::connect(&service, &FileCarvingService::statusMessageChanged, &loop, showProgress);
+    // Each step of the scan ("Filtering: comparing with existing files...",
+    // the fallback to the volume's files) gets a line of its own the first
+    // time; the texts that repeat within a step, which differ only in their
+    // numbers, are paced like progress so that they don't flood a log.
+    QSet<QString> stepsSeen;
+    QObject::connect(&service, &FileCarvingService::statusMessageChanged, &loop, [&] {
+        const QString text = service.statusMessage();
+        const QString step = text.left(std::find_if(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); })
+                                       - text.cbegin());
+        if (stepsSeen.contains(step) || !service.isScanning()) {
+            showProgress();
+            return;
+        }
+        stepsSeen.insert(step);
+        printed = text;
+        progress.print(text);
+    });
     QObject::connect(&service, &FileCarvingService::bytesScannedChanged, &loop, showProgress);
     QObject::connect(&service, &FileCarvingService::isScanningChanged, &loop, [&] {
         if (!service.isScanning())

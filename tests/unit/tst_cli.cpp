@@ -483,6 +483,10 @@ private Q_SLOTS:
         QCOMPARE(fields[2], u"JPEG"_s);
         QVERIFY(QStringList({u"Deleted"_s, u"Existing"_s, u"Unknown"_s}).contains(fields[6]));
         QVERIFY2(run.err.contains(u"Scan complete: 1 files found"_s), qPrintable(run.err));
+        // Each step of the scan is in the log, however quickly it passes.
+        QVERIFY2(run.err.contains(u"\nFiltering complete: "_s), qPrintable(run.err));
+        const Run fallback = carve({u"--volume"_s, mountPoint, u"--types"_s, u"gif"_s});
+        QVERIFY2(fallback.err.contains(u"\nRaw scan found no files"_s), qPrintable(fallback.err));
 
         // A user who can't read the device would get the volume's existing
         // files back as if it had been scanned.
