@@ -139,10 +139,28 @@ QStringList mountPointsOf(const QString &device)
     if (!table.open(QIODevice::ReadOnly))
         return {};
     const QString node = QFileInfo(device).canonicalFilePath();
+    if (node.isEmpty())
+        return {};
+    // A whole disk is in use as much as any of its partitions is.
+    QStringList partitions;
+    const QString name = QFileInfo(node).fileName();
+    const QDir sysfs(u"/sys/class/block/"_s + name);
+    for (const QString &entry : sysfs.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (entry.startsWith(name) && QFileInfo::exists(sysfs.filePath(entry + u"/partition"_s)))
+            partitions.append(u"/dev/"_s + entry);
+    }
     QStringList points;
     for (const MountInfoEntry &mount : parseMountInfo(table.readAll())) {
-        if (!node.isEmpty() && QFileInfo(mount.source).canonicalFilePath() == node && !points.contains(mount.mountPoint))
-            points.append(mount.mountPoint);
+        const QString source = QFileInfo(mount.source).canonicalFilePath();
+        if (source.isEmpty())
+            continue;
+        QString point;
+        if (source == node)
+            point = mount.mountPoint;
+        else if (partitions.contains(source))
+            point = mount.mountPoint + u" ("_s + source + u')';
+        if (!point.isEmpty() && !points.contains(point))
+            points.append(point);
     }
     return points;
 }

@@ -24,5 +24,6 @@ std::optional<QString> checkDestination(const QString &folder);
 // lies elsewhere.
 std::optional<QString> sameDeviceRefusal(const QString &folder, const QString &scannedSource);
 
-// Where `device` is mounted now.
+// Where `device` is mounted now, and where its partitions are: a partition's
+// mount point is followed by the partition in parentheses.
 QStringList mountPointsOf(const QString &device);
