@@ -602,12 +602,7 @@ SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const S
     return savePrepared(file, folder, access);
 }
 
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder)
-{
-    return saveCarvedFiles(files, folder, SaveBatch());
-}
-
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveBatch &batch)
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
 {
     // One prepare per source, so that a source behind an administrator run
     // asks for the password once per batch, not once per hit.
@@ -629,23 +624,22 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
     }
 
     SaveCounts counts;
-    for (qsizetype index = 0; index < files.size(); ++index) {
-        if (batch.shouldStop && batch.shouldStop())
+    for (const CarvedFile &file : files) {
+        if (observer.proceed && !observer.proceed())
             break;
-        const CarvedFile &file = files.at(index);
         SaveResult result;
         if (file.data && file.data->source && unprepared.contains(file.data->source.get()))
             result.error = prepareFailure(unprepared.value(file.data->source.get()));
         else
-            result = savePrepared(file, folder, batch.access);
+            result = savePrepared(file, folder, observer.access);
         if (result)
             ++counts.saved;
         else if (file.data || sourceFileExists(file.sourcePath))
             ++counts.failed;
         else
             ++counts.noData;
-        if (batch.saved)
-            batch.saved(index, result);
+        if (observer.done)
+            observer.done(file, result);
     }
     return counts;
 }

@@ -90,20 +90,20 @@ bool createSaveFolder(const QString &folder, const SaveAccess &access, QString *
 // Saves one hit; prepares its byte source for that one range first.
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const SaveAccess &access = SaveAccess::current());
 
-// How a batch runs and reports.
-struct SaveBatch {
+// Follows a batch save from the thread that runs it. `proceed` is asked
+// before each hit; once it answers false, that hit and all after it are left
+// unsaved and uncounted. `done` hears the outcome of every hit that was tried,
+// in order. Files and folders are made with the modes and owner of `access`.
+struct SaveObserver {
+    std::function<bool()> proceed;
+    std::function<void(const CarvedFile &, const SaveResult &)> done;
     SaveAccess access = SaveAccess::current();
-    // Asked before each hit; true leaves that hit and the rest unsaved.
-    std::function<bool()> shouldStop;
-    // Told after each hit, in order, with its index in the list.
-    std::function<void(qsizetype index, const SaveResult &result)> saved;
 };
 
 // Saves the hits in order. Prepares each distinct byte source once, with the
-// ranges of all its hits, before the first write. Never stops early unless
-// the batch asks; the counts cover the hits that were tried.
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder);
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveBatch &batch);
+// ranges of all its hits, before the first write. Stops early only when the
+// observer says so; the counts cover the hits that were tried.
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer = {});
 
 // Whether saving may write files without a name where the system offers it
 // (the default); tests turn it off to exercise the temporary names that other

@@ -194,12 +194,12 @@ SaveOutcome saveHits(const QList<CarvedFile> &hits, const QString &folder, std::
     QList<bool> tried(total, false);
     int failures = 0;
 
-    SaveBatch batch;
-    batch.access = access;
-    batch.shouldStop = [] { return stopRequested(); };
-    batch.saved = [&](qsizetype index, const SaveResult &result) {
-        const CarvedFile &hit = batchHits.at(index);
-        tried[index] = true;
+    SaveObserver observer;
+    observer.access = access;
+    observer.proceed = [] { return !stopRequested(); };
+    qsizetype triedCount = 0;
+    observer.done = [&](const CarvedFile &hit, const SaveResult &result) {
+        tried[triedCount] = true;
         plannedDone += hit.estimatedSize;
         if (result) {
             outcome.bytesWritten += result.bytesWritten;
@@ -220,14 +220,15 @@ SaveOutcome saveHits(const QList<CarvedFile> &hits, const QString &folder, std::
                 ++reason->second;
         }
         const double fraction = chosen.chosenBytes > 0 ? double(plannedDone) / double(chosen.chosenBytes)
-                                                       : double(index + 1) / double(total);
+                                                       : double(triedCount + 1) / double(total);
         const ScanPace pace = ScanPace::of(quint64(outcome.bytesWritten), fraction, double(clock.elapsed()) / 1000.0);
-        const QString counts = QString::number(index + 1) + u" / "_s + QString::number(total) + u" files  "_s
+        const QString counts = QString::number(triedCount + 1) + u" / "_s + QString::number(total) + u" files  "_s
             + formatByteCount(plannedDone) + u" / "_s + formatByteCount(chosen.chosenBytes);
         progress.show(u"Saving "_s + ProgressLine::gauge(fraction) + counts + ProgressLine::pace(pace),
-                      u"Saving: "_s + counts, index + 1 == total);
+                      u"Saving: "_s + counts, triedCount + 1 == total);
+        ++triedCount;
     };
-    outcome.counts = saveCarvedFiles(batchHits, folder, batch);
+    outcome.counts = saveCarvedFiles(batchHits, folder, observer);
     progress.clear();
 
     for (qsizetype index = 0; index < total; ++index) {

@@ -448,18 +448,18 @@ private Q_SLOTS:
         QList<CarvedFile> hits;
         for (int i = 0; i < 4; ++i)
             hits << hit(QStringLiteral("GIF"), QStringLiteral("gif"), quint64(i), QByteArray("GIF89a-") + QByteArray::number(i));
-        SaveBatch batch;
-        QList<qsizetype> told;
+        SaveObserver observer;
+        QList<quint64> told;
         QList<QByteArray> hashes;
-        batch.shouldStop = [&] { return told.size() == 2; };
-        batch.saved = [&](qsizetype index, const SaveResult &result) {
-            told << index;
+        observer.proceed = [&] { return told.size() < 2; };
+        observer.done = [&](const CarvedFile &file, const SaveResult &result) {
+            told << file.offset;
             hashes << result.sha256;
             QCOMPARE(result.bytesWritten, qint64(8));
-            QCOMPARE(readFile(result.savedPath), QByteArray("GIF89a-") + QByteArray::number(index));
+            QCOMPARE(readFile(result.savedPath), QByteArray("GIF89a-") + QByteArray::number(file.offset));
         };
-        QCOMPARE(saveCarvedFiles(hits, m_out, batch), (SaveCounts{2, 0, 0}));
-        QCOMPARE(told, (QList<qsizetype>{0, 1}));
+        QCOMPARE(saveCarvedFiles(hits, m_out, observer), (SaveCounts{2, 0, 0}));
+        QCOMPARE(told, (QList<quint64>{0, 1}));
         QCOMPARE(hashes.at(1), QCryptographicHash::hash("GIF89a-1", QCryptographicHash::Sha256));
         QCOMPARE(QDir(m_out).entryList(QDir::Files).size(), 2);
     }
