@@ -11,7 +11,7 @@ QUORVEL_PACKAGES=(
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
     libssl-dev
-    e2fsprogs btrfs-progs mtools dosfstools util-linux fdisk coreutils bash
+    e2fsprogs btrfs-progs mtools dosfstools util-linux fdisk coreutils bash perl-base dmsetup
 )
 
 quorvel_install_missing() {

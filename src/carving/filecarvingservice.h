@@ -134,7 +134,13 @@ public:
 
     // The catalogue in its order, restricted to the given type names.
     static QList<FileSignature> signaturesNamed(const QStringList &typeNames);
-    static QString completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds);
+    // The summary line; a scan that lost its source or met unreadable bytes
+    // says so in it.
+    static QString completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds,
+                                  const ReadOutcome &outcome = {});
+    // What the last raw read skipped or lost, for callers that write their
+    // own summary.
+    const ReadOutcome &readOutcome() const { return m_readOutcome; }
 
     // The screen's calls.
     Q_INVOKABLE void refreshVolumes();
@@ -206,6 +212,7 @@ private:
     QDateTime m_scanStartTime;
     bool m_showExistingFiles = false;
     int m_existingFileCount = 0;
+    ReadOutcome m_readOutcome;
     ScanPace m_pace;
     bool m_isSaving = false;
     int m_saveFilesDone = 0;

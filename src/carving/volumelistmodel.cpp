@@ -46,7 +46,7 @@ QVariant VolumeListModel::data(const QModelIndex &index, int role) const
         return volume.isMounted();
     case Role::label:
         return volume.label;
-    case Role::model:
+    case Role::diskModel:
         return volume.model;
     case Role::backingFile:
         return volume.backingFile;
@@ -77,7 +77,7 @@ QHash<int, QByteArray> VolumeListModel::roleNames() const
         {int(Role::isRemovable), "isRemovable"},
         {int(Role::isMounted), "isMounted"},
         {int(Role::label), "label"},
-        {int(Role::model), "model"},
+        {int(Role::diskModel), "diskModel"},
         {int(Role::backingFile), "backingFile"},
         {int(Role::deviceKind), "deviceKind"},
         {int(Role::deviceSize), "deviceSize"},

@@ -28,7 +28,7 @@ public:
         isRemovable,
         isMounted,       // false for a device listed without a mount point
         label,           // the file system's label, empty when none or unknown
-        model,           // the disk's model
+        diskModel,       // the disk's model ("model" would hide a delegate's model object in QML)
         backingFile,     // a loop device's image file
         deviceKind,      // "disk", "partition", "loop"...
         deviceSize,      // qint64, 0 when unknown

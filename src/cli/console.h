@@ -72,12 +72,14 @@ public:
                       std::function<QString(qsizetype)> statusText) override;
     bool withHits(const std::function<void(HitTable &)> &step) override;
     void postExistingFileCount(int) override {}
+    void postReadOutcome(const ReadOutcome &outcome) override { m_readOutcome = outcome; }
 
     void finish() { m_progress.clear(); }
 
     const QList<CarvedFile> &hits() const { return m_hits; }
     quint64 bytesScanned() const { return m_bytesScanned; }
     bool failed() const { return m_failed; }
+    const ReadOutcome &readOutcome() const { return m_readOutcome; }
 
 private:
     bool m_listHits;
@@ -87,4 +89,5 @@ private:
     QElapsedTimer m_clock;
     quint64 m_bytesScanned = 0;
     QList<CarvedFile> m_hits;
+    ReadOutcome m_readOutcome;
 };

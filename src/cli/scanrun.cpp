@@ -18,7 +18,7 @@ using namespace Qt::Literals::StringLiterals;
 
 QString ScanOutcome::summary() const
 {
-    const QString complete = FileCarvingService::completionText(hits.size(), bytesScanned, seconds);
+    const QString complete = FileCarvingService::completionText(hits.size(), bytesScanned, seconds, readOutcome);
     if (!cancelled)
         return complete;
     return u"Scan cancelled: "_s + complete.mid(complete.indexOf(u':') + 2);
@@ -37,6 +37,7 @@ ScanOutcome runRawScan(const CarveOptions &options, qint64 knownTotal, const Pla
     outcome.bytesScanned = sink.bytesScanned();
     outcome.seconds = double(clock.elapsed()) / 1000.0;
     outcome.failed = sink.failed();
+    outcome.readOutcome = sink.readOutcome();
     outcome.cancelled = stopRequested();
     return outcome;
 }
@@ -109,6 +110,7 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
 
     outcome.hits = service.carvedFiles()->files();
     outcome.bytesScanned = service.bytesScanned();
+    outcome.readOutcome = service.readOutcome();
     outcome.seconds = double(clock.elapsed()) / 1000.0;
     if (service.hasError()) {
         outcome.failed = true;

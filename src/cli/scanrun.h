@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "carving/scansink.h"
 #include "cli/options.h"
 #include "model/records.h"
 
@@ -18,6 +19,7 @@ struct ScanOutcome {
     double seconds = 0.0;
     bool failed = false;     // the scan reported an error
     bool cancelled = false;  // stopped with Ctrl-C
+    ReadOutcome readOutcome; // what a raw read skipped or lost
 
     // "Scan complete: ..." as the window shows it, or "Scan cancelled: ..."
     // with what was found until then.

@@ -17,6 +17,7 @@
 
 #include "system/blockdevices.h"
 #include "system/detachedprocess.h"
+#include "system/pipedprocess.h"
 
 #ifdef Q_OS_LINUX
 #include <linux/fs.h>
@@ -82,6 +83,14 @@ std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetac
     if (m_config.runningAsRoot)
         return startDetachedProcess(m_config.bash, bashArguments, error);
     return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash} + bashArguments, error);
+}
+
+std::unique_ptr<PipedProcess> LinuxAdministratorLauncher::startPiped(const QString &program, const QStringList &arguments,
+                                                                   int errorFd, QString *error)
+{
+    if (m_config.runningAsRoot)
+        return PipedProcess::start(program, arguments, error, errorFd);
+    return PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error, errorFd);
 }
 
 namespace {

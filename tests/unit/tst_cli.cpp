@@ -167,6 +167,7 @@ private Q_SLOTS:
         QVERIFY2(run.err.startsWith(u"quorvel-carve: "_s) && run.err.contains(message), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
         QVERIFY2(!run.err.contains(u"Scanning"_s), "refused before reading anything");
+        QVERIFY2(!run.err.contains(u"Scan complete"_s), qPrintable(run.err));
     }
 
     // A loop device with no image attached opens fine and holds nothing.
