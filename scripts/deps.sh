@@ -10,7 +10,8 @@ QUORVEL_PACKAGES=(
     qt6-wayland libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
-    e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash perl-base dmsetup
+    libssl-dev
+    e2fsprogs btrfs-progs mtools dosfstools util-linux fdisk coreutils bash perl-base dmsetup
     plocate
 )
 

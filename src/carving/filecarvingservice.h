@@ -140,6 +140,9 @@ public:
     // says so in it.
     static QString completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds,
                                   const ReadOutcome &outcome = {});
+    // What the last raw read skipped or lost, for callers that write their
+    // own summary.
+    const ReadOutcome &readOutcome() const { return m_readOutcome; }
 
     // The screen's calls.
     Q_INVOKABLE void refreshVolumes();

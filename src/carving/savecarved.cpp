@@ -1,24 +1,31 @@
 #include "savecarved.h"
 
+#include "carving/sha256.h"
 #include "model/collisionfreenames.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::Literals::StringLiterals;
+
 SaveError SaveError::nothingToSave()
 {
-    return SaveError{QStringLiteral("FileCarvingService"), 1,
-                     QStringLiteral("Cannot recover: no data and source file not accessible.")};
+    return SaveError{u"FileCarvingService"_s, 1, u"Cannot recover: no data and source file not accessible."_s,
+                     u"No data and source file not accessible"_s};
 }
 
 bool sourceFileExists(const QString &sourcePath)
@@ -36,10 +43,99 @@ bool canRecover(const CarvedFile &file)
 
 namespace {
 
+std::optional<uid_t> userId(const QProcessEnvironment &environment, const QString &name)
+{
+    bool ok = false;
+    const uint id = environment.value(name).toUInt(&ok);
+    return ok && id != 0 ? std::optional<uid_t>(uid_t(id)) : std::nullopt;
+}
+
+gid_t primaryGroupOf(uid_t user)
+{
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return found->pw_gid;
+    return gid_t(-1);
+}
+
+} // namespace
+
+SaveAccess SaveAccess::forProcess(uid_t effectiveUser, const QProcessEnvironment &environment)
+{
+    SaveAccess access;
+    if (effectiveUser != 0)
+        return access;
+    access.isPrivate = true;
+    if (const std::optional<uid_t> sudoUser = userId(environment, u"SUDO_UID"_s)) {
+        access.owner = *sudoUser;
+        bool ok = false;
+        const uint group = environment.value(u"SUDO_GID"_s).toUInt(&ok);
+        access.group = ok ? gid_t(group) : primaryGroupOf(*sudoUser);
+    } else if (const std::optional<uid_t> pkexecUser = userId(environment, u"PKEXEC_UID"_s)) {
+        access.owner = *pkexecUser;
+        access.group = primaryGroupOf(*pkexecUser);
+    }
+    return access;
+}
+
+SaveAccess SaveAccess::current()
+{
+    const uid_t effectiveUser = ::geteuid();
+    return effectiveUser != 0 ? SaveAccess() : forProcess(effectiveUser, QProcessEnvironment::systemEnvironment());
+}
+
+namespace {
+
+// The process's umask, read without changing it where the system tells
+// (Linux 4.7 and later); it limits the modes copied from a source.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        QFile status(u"/proc/self/status"_s);
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return mode_t(value);
+                }
+            }
+        }
+        const mode_t old = ::umask(022);
+        ::umask(old);
+        return old;
+    }();
+    return mask;
+}
+
+SaveResult failedWith(SaveError error)
+{
+    SaveResult result;
+    result.error = std::move(error);
+    return result;
+}
+
+SaveResult savedAt(const QString &path, qint64 length, const QByteArray &sha256)
+{
+    SaveResult result;
+    result.savedPath = path;
+    result.bytesWritten = length;
+    result.sha256 = sha256;
+    return result;
+}
+
 SaveError systemError(int number, const QString &path)
 {
-    return SaveError{QStringLiteral("POSIX"), number,
-                     path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(number))};
+    const QString reason = QString::fromLocal8Bit(std::strerror(number));
+    return SaveError{u"POSIX"_s, number, path.isEmpty() ? reason : path + u": "_s + reason, reason};
+}
+
+SaveError sourceError(const QString &description)
+{
+    return SaveError{u"POSIX"_s, EIO, description, u"Could not read the source"_s};
 }
 
 bool writeAll(int fd, const char *bytes, qint64 length)
@@ -59,35 +155,197 @@ bool writeAll(int fd, const char *bytes, qint64 length)
     return true;
 }
 
-// Creates the first free candidate exclusively and returns its descriptor.
-int createExclusive(CollisionFreeNames &names, QString *path, mode_t mode, int *error)
+// The temporary name being written, for removeUnfinishedSave(). A fixed
+// buffer: a signal handler may read it at any moment, so it is never freed,
+// and it is marked unused while it changes.
+std::atomic<bool> unnamedFilesAllowed{true};
+
+char unfinishedPath[4096];
+std::atomic<bool> hasUnfinished{false};
+
+void noteUnfinished(const QByteArray &path)
 {
-    for (;;) {
-        *path = names.next();
-        const int fd = ::open(QFile::encodeName(*path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            *error = fd >= 0 ? 0 : errno;
-            return fd;
+    hasUnfinished.store(false);
+    if (path.size() >= qsizetype(sizeof unfinishedPath))
+        return;
+    std::memcpy(unfinishedPath, path.constData(), std::size_t(path.size()) + 1);
+    hasUnfinished.store(true);
+}
+
+void forgetUnfinished()
+{
+    hasUnfinished.store(false);
+}
+
+QByteArray temporaryName(const QString &folder)
+{
+    return QFile::encodeName(QDir(folder).filePath(
+        u".quorvel-partial-"_s + QString::number(QRandomGenerator::global()->generate64(), 36)));
+}
+
+bool unsupported(int number)
+{
+    return number == EINVAL || number == ENOSYS || number == ENOTSUP || number == EOPNOTSUPP || number == EPERM;
+}
+
+// Moves `from` onto `to` unless something is there. -1 with errno EEXIST
+// when the name is taken.
+int renameWithoutReplacing(const QByteArray &from, const QByteArray &to, bool isFolder, mode_t placeholderMode)
+{
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (!unsupported(errno))
+        return -1;
+#elif defined(Q_OS_MACOS)
+    if (::renamex_np(from.constData(), to.constData(), RENAME_EXCL) == 0)
+        return 0;
+    if (!unsupported(errno))
+        return -1;
+#endif
+    // File systems without an exclusive rename (FAT, exFAT, many FUSE
+    // ones): a hard link is exclusive where links exist; elsewhere the
+    // name is first taken with an empty placeholder of our own, which the
+    // plain rename then replaces.
+    if (!isFolder) {
+        if (::link(from.constData(), to.constData()) == 0) {
+            ::unlink(from.constData());
+            return 0;
+        }
+        if (!unsupported(errno) && errno != EMLINK)
+            return -1;
+        const int placeholder = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, placeholderMode);
+        if (placeholder < 0)
+            return -1;
+        ::close(placeholder);
+    } else if (::mkdir(to.constData(), 0700) != 0) {
+        return -1;
+    }
+    if (::rename(from.constData(), to.constData()) == 0)
+        return 0;
+    const int number = errno;
+    isFolder ? ::rmdir(to.constData()) : ::unlink(to.constData());
+    errno = number;
+    return -1;
+}
+
+// A file under construction in the destination folder. It has no name
+// where the system allows (O_TMPFILE: nothing is left behind whatever ends
+// the program), else a hidden temporary one; it takes its final name only
+// through commit(). Discarded unless committed.
+class PendingFile
+{
+public:
+    PendingFile() = default;
+    PendingFile(const PendingFile &) = delete;
+    PendingFile &operator=(const PendingFile &) = delete;
+    ~PendingFile() { discard(); }
+
+    bool open(const QString &folder, mode_t mode, const SaveAccess &access, SaveError *error)
+    {
+        const QByteArray encodedFolder = QFile::encodeName(folder);
+#ifdef O_TMPFILE
+        // Naming it later goes through /proc/self/fd, which needs procfs.
+        if (unnamedFilesAllowed.load() && ::access("/proc/self/fd", X_OK) == 0) {
+            m_fd = ::open(encodedFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            if (m_fd < 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+                *error = systemError(errno, folder);
+                return false;
+            }
+        }
+#endif
+        if (m_fd < 0) {
+            for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+                m_temporary = temporaryName(folder);
+                m_fd = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+                if (m_fd < 0 && errno != EEXIST) {
+                    *error = systemError(errno, folder);
+                    m_temporary.clear();
+                    return false;
+                }
+            }
+            if (m_fd < 0) {
+                *error = systemError(EEXIST, folder);
+                m_temporary.clear();
+                return false;
+            }
+            noteUnfinished(m_temporary);
+        }
+        m_mode = mode;
+        // Handed over before it has a name, so that it never shows up as
+        // root's in the user's folder.
+        if (access.owner != uid_t(-1))
+            (void)::fchown(m_fd, access.owner, access.group);
+        return true;
+    }
+
+    int fd() const { return m_fd; }
+
+    bool commit(CollisionFreeNames &names, QString *finalPath, SaveError *error)
+    {
+        if (!m_temporary.isEmpty() && ::close(std::exchange(m_fd, -1)) != 0) {
+            *error = systemError(errno, QString());
+            return false;
+        }
+        for (;;) {
+            *finalPath = names.next();
+            const QByteArray target = QFile::encodeName(*finalPath);
+            int result = 0;
+            if (m_temporary.isEmpty()) {
+                const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+                result = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW);
+            } else {
+                result = renameWithoutReplacing(m_temporary, target, false, m_mode);
+            }
+            if (result == 0)
+                break;
+            if (errno != EEXIST) {
+                *error = systemError(errno, *finalPath);
+                return false;
+            }
+        }
+        if (m_fd >= 0 && ::close(std::exchange(m_fd, -1)) != 0) {
+            // The data may not have reached the disk: the name goes again.
+            const int number = errno;
+            ::unlink(QFile::encodeName(*finalPath).constData());
+            *error = systemError(number, *finalPath);
+            return false;
+        }
+        m_temporary.clear();
+        forgetUnfinished();
+        return true;
+    }
+
+private:
+    void discard()
+    {
+        if (m_fd >= 0)
+            ::close(std::exchange(m_fd, -1));
+        if (!m_temporary.isEmpty()) {
+            ::unlink(m_temporary.constData());
+            m_temporary.clear();
+            forgetUnfinished();
         }
     }
+
+    int m_fd = -1;
+    QByteArray m_temporary;
+    mode_t m_mode = 0600;
+};
+
+// Mode for a copy: never more open than the source, never with set-user-ID,
+// set-group-ID or sticky bits; private copies keep only the owner's execute
+// bit.
+mode_t copyMode(mode_t sourceMode, bool isFolder, const SaveAccess &access)
+{
+    if (access.isPrivate)
+        return isFolder || (sourceMode & S_IXUSR) ? 0700 : 0600;
+    return sourceMode & 0777;
 }
 
-// Finishes a file we created: on failure it is removed again, so no partial
-// file is left behind.
-std::optional<SaveError> finishCreated(int fd, const QString &path, bool ok)
+std::optional<SaveError> copyFileContents(const QString &from, int toFd, Sha256 *hash, qint64 *copied)
 {
-    int number = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok)
-        number = errno;
-    if (number == 0)
-        return std::nullopt;
-    ::unlink(QFile::encodeName(path).constData());
-    return systemError(number, path);
-}
-
-std::optional<SaveError> copyFileContents(const QString &from, int toFd)
-{
-    const int fromFd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    const int fromFd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fromFd < 0)
         return systemError(errno, from);
     std::optional<SaveError> error;
@@ -106,10 +364,12 @@ std::optional<SaveError> copyFileContents(const QString &from, int toFd)
             error = systemError(errno, QString());
             break;
         }
+        if (hash)
+            hash->add(QByteArrayView(buffer, got));
+        *copied += got;
     }
     struct stat status {};
     if (!error && ::fstat(fromFd, &status) == 0) {
-        ::fchmod(toFd, status.st_mode & 07777);
         const struct timespec times[2] = {status.st_atim, status.st_mtim};
         ::futimens(toFd, times);
     }
@@ -117,24 +377,26 @@ std::optional<SaveError> copyFileContents(const QString &from, int toFd)
     return error;
 }
 
-std::optional<SaveError> copyFileTo(const QString &from, const QString &to)
+std::optional<SaveError> copyFileTo(const QString &from, const QString &to, mode_t mode, const SaveAccess &access)
 {
-    const int fd = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         return systemError(errno, to);
-    std::optional<SaveError> error = copyFileContents(from, fd);
-    if (error) {
-        ::close(fd);
+    if (access.owner != uid_t(-1))
+        (void)::fchown(fd, access.owner, access.group);
+    qint64 copied = 0;
+    std::optional<SaveError> error = copyFileContents(from, fd, nullptr, &copied);
+    if (::close(fd) != 0 && !error)
+        error = systemError(errno, to);
+    if (error)
         ::unlink(QFile::encodeName(to).constData());
-        return error;
-    }
-    return finishCreated(fd, to, true);
+    return error;
 }
 
 // Copies the contents of folder `from` into the new, empty folder `to`.
 // Links are copied as links (never followed out of the tree); sockets, pipes
 // and device nodes are left out.
-std::optional<SaveError> copyTreeInto(const QString &from, const QString &to)
+std::optional<SaveError> copyTreeInto(const QString &from, const QString &to, const SaveAccess &access)
 {
     // QDir lists an unreadable folder as empty; the copy would then pass for
     // complete while everything inside it is missing.
@@ -147,7 +409,10 @@ std::optional<SaveError> copyTreeInto(const QString &from, const QString &to)
     for (const QFileInfo &entry : entries) {
         const QString target = QDir(to).filePath(entry.fileName());
         const QByteArray encodedTarget = QFile::encodeName(target);
-        if (entry.isSymLink()) {
+        struct stat status {};
+        if (::lstat(QFile::encodeName(entry.filePath()).constData(), &status) != 0)
+            return systemError(errno, entry.filePath());
+        if (S_ISLNK(status.st_mode)) {
             const QByteArray link = QFile::encodeName(entry.filePath());
             char linkTarget[4096];
             const ssize_t length = ::readlink(link.constData(), linkTarget, sizeof linkTarget - 1);
@@ -156,83 +421,115 @@ std::optional<SaveError> copyTreeInto(const QString &from, const QString &to)
             linkTarget[length] = '\0';
             if (::symlink(linkTarget, encodedTarget.constData()) != 0)
                 return systemError(errno, target);
-        } else if (entry.isDir()) {
+            if (access.owner != uid_t(-1))
+                (void)::lchown(encodedTarget.constData(), access.owner, access.group);
+        } else if (S_ISDIR(status.st_mode)) {
             if (::mkdir(encodedTarget.constData(), 0700) != 0)
                 return systemError(errno, target);
-            if (auto error = copyTreeInto(entry.filePath(), target))
+            if (access.owner != uid_t(-1))
+                (void)::lchown(encodedTarget.constData(), access.owner, access.group);
+            if (auto error = copyTreeInto(entry.filePath(), target, access))
                 return error;
-        } else if (entry.isFile()) {
-            if (auto error = copyFileTo(entry.filePath(), target))
+        } else if (S_ISREG(status.st_mode)) {
+            if (auto error = copyFileTo(entry.filePath(), target, copyMode(status.st_mode, false, access), access))
                 return error;
         }
     }
     struct stat status {};
-    if (::stat(QFile::encodeName(from).constData(), &status) == 0)
-        ::chmod(QFile::encodeName(to).constData(), status.st_mode & 07777);
+    if (::stat(QFile::encodeName(from).constData(), &status) == 0) {
+        const mode_t mode = access.isPrivate ? 0700 : (status.st_mode & 0777 & ~processUmask());
+        ::chmod(QFile::encodeName(to).constData(), mode);
+    }
     return std::nullopt;
 }
 
-SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName)
+SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
 {
     QByteArray bytes;
     QString readError;
     if (!file.data->read(&bytes, &readError))
-        return {QString(), SaveError{QStringLiteral("POSIX"), EIO, readError}};
+        return failedWith(sourceError(readError));
     // The bytes are read again from the source when the hit is saved. If the
     // source changed since the scan (the volume is in use, or earlier saves
     // into it took those free blocks), these are no longer the carved file:
     // refuse rather than save something else under its name.
     if (!bytes.startsWith(file.data->head))
-        return {QString(), SaveError{QStringLiteral("POSIX"), EIO,
-                                     QStringLiteral("The source changed since the scan; the bytes at offset %1 are no "
-                                                    "longer the ones found there.")
-                                         .arg(file.offset)}};
+        return failedWith(SaveError{u"POSIX"_s, EIO,
+                                     u"The source changed since the scan; the bytes at offset %1 are no "
+                                     "longer the ones found there."_s.arg(file.offset),
+                                     u"Source changed since the scan"_s});
+    PendingFile pending;
+    SaveError error;
+    if (!pending.open(folder, access.fileMode(), access, &error))
+        return failedWith(error);
+    if (!writeAll(pending.fd(), bytes.constData(), bytes.size()))
+        return failedWith(systemError(errno, folder));
     CollisionFreeNames names(folder, baseName);
     QString path;
-    int error = 0;
-    const int fd = createExclusive(names, &path, 0666, &error);
-    if (fd < 0)
-        return {QString(), systemError(error, path)};
-    const bool wrote = writeAll(fd, bytes.constData(), bytes.size());
-    if (auto failure = finishCreated(fd, path, wrote))
-        return {QString(), failure};
-    return {path, std::nullopt};
+    if (!pending.commit(names, &path, &error))
+        return failedWith(error);
+    return savedAt(path, bytes.size(), Sha256::of(bytes));
 }
 
-SaveResult copySource(const CarvedFile &file, const QString &folder, const QString &baseName)
+SaveResult copyFolder(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
 {
-    const QByteArray source = QFile::encodeName(file.sourcePath);
+    // Built under a hidden name and renamed when complete, like a file.
+    QByteArray temporary;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = temporaryName(folder);
+        if (::mkdir(temporary.constData(), 0700) == 0)
+            break;
+        if (errno != EEXIST)
+            return failedWith(systemError(errno, folder));
+        temporary.clear();
+    }
+    if (temporary.isEmpty())
+        return failedWith(systemError(EEXIST, folder));
+    const QString temporaryPath = QFile::decodeName(temporary);
+    if (access.owner != uid_t(-1))
+        (void)::lchown(temporary.constData(), access.owner, access.group);
+    if (auto failure = copyTreeInto(file.sourcePath, temporaryPath, access)) {
+        QDir(temporaryPath).removeRecursively();
+        return failedWith(*failure);
+    }
+    CollisionFreeNames names(folder, baseName);
+    for (;;) {
+        const QString path = names.next();
+        if (renameWithoutReplacing(temporary, QFile::encodeName(path), true, 0700) == 0)
+            return savedAt(path, 0, QByteArray());
+        if (errno != EEXIST) {
+            const SaveError error = systemError(errno, path);
+            QDir(temporaryPath).removeRecursively();
+            return failedWith(error);
+        }
+    }
+}
+
+SaveResult copySource(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
+{
     struct stat status {};
-    if (::stat(source.constData(), &status) != 0)
-        return {QString(), SaveError::nothingToSave()};
+    if (::stat(QFile::encodeName(file.sourcePath).constData(), &status) != 0)
+        return failedWith(SaveError::nothingToSave());
+    if (S_ISDIR(status.st_mode))
+        return copyFolder(file, folder, baseName, access);
+    // A pipe would block saving for good, and a device node would be read
+    // to its end.
+    if (!S_ISREG(status.st_mode))
+        return failedWith(SaveError{u"POSIX"_s, EINVAL, file.sourcePath + u": not a regular file or folder"_s,
+                                    u"Not a regular file or folder"_s});
+    PendingFile pending;
+    SaveError error;
+    if (!pending.open(folder, copyMode(status.st_mode, false, access), access, &error))
+        return failedWith(error);
+    Sha256 hash;
+    qint64 copied = 0;
+    if (auto failure = copyFileContents(file.sourcePath, pending.fd(), &hash, &copied))
+        return failedWith(*failure);
     CollisionFreeNames names(folder, baseName);
     QString path;
-    if (S_ISDIR(status.st_mode)) {
-        for (;;) {
-            path = names.next();
-            if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0)
-                break;
-            if (errno != EEXIST)
-                return {QString(), systemError(errno, path)};
-        }
-        if (auto failure = copyTreeInto(file.sourcePath, path)) {
-            QDir(path).removeRecursively();
-            return {QString(), failure};
-        }
-        return {path, std::nullopt};
-    }
-    int error = 0;
-    const int fd = createExclusive(names, &path, 0600, &error);
-    if (fd < 0)
-        return {QString(), systemError(error, path)};
-    if (auto failure = copyFileContents(file.sourcePath, fd)) {
-        ::close(fd);
-        ::unlink(QFile::encodeName(path).constData());
-        return {QString(), failure};
-    }
-    if (auto failure = finishCreated(fd, path, true))
-        return {QString(), failure};
-    return {path, std::nullopt};
+    if (!pending.commit(names, &path, &error))
+        return failedWith(error);
+    return savedAt(path, copied, hash.result());
 }
 
 QString baseNameOf(const CarvedFile &file)
@@ -251,31 +548,61 @@ QString baseNameOf(const CarvedFile &file)
     return file.suggestedFileName();
 }
 
-SaveResult savePrepared(const CarvedFile &file, const QString &folder)
+SaveResult savePrepared(const CarvedFile &file, const QString &folder, const SaveAccess &access)
 {
     const QString baseName = baseNameOf(file);
     if (file.data)
-        return saveBytes(file, folder, baseName);
+        return saveBytes(file, folder, baseName, access);
     if (sourceFileExists(file.sourcePath))
-        return copySource(file, folder, baseName);
-    return {QString(), SaveError::nothingToSave()};
+        return copySource(file, folder, baseName, access);
+    return failedWith(SaveError::nothingToSave());
 }
 
 SaveError prepareFailure(const QString &reason)
 {
-    return SaveError{QStringLiteral("POSIX"), EIO, reason};
+    return sourceError(reason.isEmpty() ? u"The source could not be read."_s : reason);
 }
 
 } // namespace
 
-SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder)
+bool createSaveFolder(const QString &folder, const SaveAccess &access, QString *error)
+{
+    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    QStringList missing;
+    QString existing = absolute;
+    while (!QFileInfo::exists(existing)) {
+        missing.prepend(existing);
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing)
+            break;
+        existing = parent;
+    }
+    for (const QString &path : std::as_const(missing)) {
+        const QByteArray encoded = QFile::encodeName(path);
+        if (::mkdir(encoded.constData(), access.folderMode()) != 0 && errno != EEXIST) {
+            if (error)
+                *error = u"cannot create the folder "_s + path + u": "_s + QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (access.owner != uid_t(-1))
+            (void)::lchown(encoded.constData(), access.owner, access.group);
+    }
+    if (!QFileInfo(absolute).isDir()) {
+        if (error)
+            *error = folder + u" is not a folder"_s;
+        return false;
+    }
+    return true;
+}
+
+SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const SaveAccess &access)
 {
     if (file.data && file.data->source) {
         QString reason;
         if (!file.data->source->prepare({{file.data->offset, file.data->length}}, &reason))
-            return {QString(), prepareFailure(reason)};
+            return failedWith(prepareFailure(reason));
     }
-    return savePrepared(file, folder);
+    return savePrepared(file, folder, access);
 }
 
 SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
@@ -292,10 +619,11 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
             order.append(source);
         ranges[source].append({file.data->offset, file.data->length});
     }
-    QHash<ByteSource *, bool> prepared;
+    QHash<ByteSource *, QString> unprepared;
     for (ByteSource *source : order) {
         QString reason;
-        prepared.insert(source, source->prepare(ranges.value(source), &reason));
+        if (!source->prepare(ranges.value(source), &reason))
+            unprepared.insert(source, reason);
     }
 
     SaveCounts counts;
@@ -303,10 +631,10 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
         if (observer.proceed && !observer.proceed())
             break;
         SaveResult result;
-        if (file.data && file.data->source && !prepared.value(file.data->source.get()))
-            result.error = prepareFailure(QString());
+        if (file.data && file.data->source && unprepared.contains(file.data->source.get()))
+            result.error = prepareFailure(unprepared.value(file.data->source.get()));
         else
-            result = savePrepared(file, folder);
+            result = savePrepared(file, folder, observer.access);
         if (result)
             ++counts.saved;
         else if (file.data || sourceFileExists(file.sourcePath))
@@ -317,4 +645,15 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
             observer.done(file, result);
     }
     return counts;
+}
+
+void setUnnamedSaveFiles(bool allowed)
+{
+    unnamedFilesAllowed.store(allowed);
+}
+
+void removeUnfinishedSave()
+{
+    if (hasUnfinished.load())
+        ::unlink(unfinishedPath);
 }

@@ -42,6 +42,20 @@ QVariant VolumeListModel::data(const QModelIndex &index, int role) const
         return volume.isExternal;
     case Role::isRemovable:
         return volume.isRemovable;
+    case Role::isMounted:
+        return volume.isMounted();
+    case Role::label:
+        return volume.label;
+    case Role::diskModel:
+        return volume.model;
+    case Role::backingFile:
+        return volume.backingFile;
+    case Role::deviceKind:
+        return volume.deviceKind;
+    case Role::deviceSize:
+        return QVariant::fromValue(volume.deviceSize);
+    case Role::deviceSizeText:
+        return formatByteCount(volume.deviceSize);
     }
     return {};
 }
@@ -61,6 +75,13 @@ QHash<int, QByteArray> VolumeListModel::roleNames() const
         {int(Role::freeSizeText), "freeSizeText"},
         {int(Role::isExternal), "isExternal"},
         {int(Role::isRemovable), "isRemovable"},
+        {int(Role::isMounted), "isMounted"},
+        {int(Role::label), "label"},
+        {int(Role::diskModel), "diskModel"},
+        {int(Role::backingFile), "backingFile"},
+        {int(Role::deviceKind), "deviceKind"},
+        {int(Role::deviceSize), "deviceSize"},
+        {int(Role::deviceSizeText), "deviceSizeText"},
     };
     return names;
 }

@@ -26,6 +26,13 @@ public:
         freeSizeText,
         isExternal,
         isRemovable,
+        isMounted,       // false for a device listed without a mount point
+        label,           // the file system's label, empty when none or unknown
+        diskModel,       // the disk's model ("model" would hide a delegate's model object in QML)
+        backingFile,     // a loop device's image file
+        deviceKind,      // "disk", "partition", "loop"...
+        deviceSize,      // qint64, 0 when unknown
+        deviceSizeText,
     };
     Q_ENUM(Role)
 

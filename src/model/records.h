@@ -59,6 +59,16 @@ struct VolumeInfo {
     qint64 freeSize = 0;
     bool isExternal = false;
     bool isRemovable = false;
+
+    // What the block device list adds. A device that is not mounted has an
+    // empty `mountPoint`, its device size as `totalSize` and no free space.
+    QString label;        // the file system's own label; empty when none or unknown
+    QString model;        // the disk's model as the hardware reports it
+    QString backingFile;  // the image file a loop device shows
+    QString deviceKind;   // "disk", "partition", "loop", "crypt", "lvm", "raid", "rom"; empty when unknown
+    qint64 deviceSize = 0;  // bytes of the block device itself, 0 when unknown
+
+    bool isMounted() const { return !mountPoint.isEmpty(); }
 };
 
 struct CarvedFile {

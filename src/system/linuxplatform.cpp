@@ -5,15 +5,24 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <QSet>
+
 #include <algorithm>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "system/blockdevices.h"
 #include "system/detachedprocess.h"
 #include "system/pipedprocess.h"
+
+#ifdef Q_OS_LINUX
+#include <linux/fs.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -249,6 +258,58 @@ QString firstLine(const std::optional<QString> &output)
     return output.value_or(QString()).section(u'\n', 0, 0).trimmed();
 }
 
+// /dev/mapper/NAME and /dev/disk/by-*/ are links to the kernel's node; two
+// names of one device compare equal through it.
+QString kernelNode(const QString &device)
+{
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    return resolved.isEmpty() ? device : resolved;
+}
+
+// The label a mounted file system reports about itself. Any user who can
+// open the mount point gets it, so the name doesn't change with rights
+// (ext4, btrfs, xfs, f2fs and others answer; FAT and NTFS don't).
+QString fileSystemLabel(const QString &mountPoint)
+{
+#ifdef FS_IOC_GETFSLABEL
+    const int fd = ::open(QFile::encodeName(mountPoint).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return QString();
+    char label[FSLABEL_MAX + 1] = {};
+    const bool ok = ::ioctl(fd, FS_IOC_GETFSLABEL, label) == 0;
+    ::close(fd);
+    return ok ? QString::fromUtf8(label, qsizetype(::strnlen(label, FSLABEL_MAX))).trimmed() : QString();
+#else
+    Q_UNUSED(mountPoint)
+    return QString();
+#endif
+}
+
+// The image file a loop device shows ("... (deleted)" when it was removed
+// since); empty for other devices.
+QString loopBackingFile(const QString &device)
+{
+    QFile file(u"/sys/class/block/"_s + QFileInfo(kernelNode(device)).fileName() + u"/loop/backing_file"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray path = file.readAll();
+    if (path.endsWith('\n'))
+        path.chop(1);
+    return QFile::decodeName(path);
+}
+
+// udev names a labelled device in /dev/disk/by-label, readable by everyone.
+QString udevLabel(const QString &source)
+{
+    const QString device = kernelNode(source);
+    const QFileInfoList links = QDir(u"/dev/disk/by-label"_s).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &link : links) {
+        if (link.canonicalFilePath() == device)
+            return decodeUdevName(link.fileName());
+    }
+    return QString();
+}
+
 class LinuxPlatform final : public Platform
 {
 public:
@@ -267,7 +328,13 @@ public:
 
     QList<VolumeInfo> discoverVolumes() override
     {
+        const QList<BlockDevice> devices = blockDevices();
+        QHash<QString, BlockDevice> byNode;
+        for (const BlockDevice &device : devices)
+            byNode.insert(kernelNode(device.path), device);
+
         QList<VolumeInfo> volumes;
+        QSet<QString> listedNodes;
         const QList<MountInfoEntry> mounts = userVolumeMounts(currentMounts());
         for (const MountInfoEntry &mount : mounts) {
             VolumeInfo volume;
@@ -278,26 +345,44 @@ public:
             volume.device = mount.source;
             volume.rawDevice = mount.source;
             volume.fileSystem = mount.fileSystem;
-            const QString label = volumeLabel(mount);
+            const QString node = kernelNode(mount.source);
+            listedNodes.insert(node);
+            const auto known = byNode.constFind(node);
+            // The name must not depend on who asks: only sources that every
+            // user reads alike name the volume. A label that only root can
+            // probe is kept in `label` but does not rename it.
+            QString label = fileSystemLabel(mount.mountPoint);
+            if (label.isEmpty())
+                label = udevLabel(mount.source);
+            if (label.isEmpty() && known != byNode.constEnd())
+                label = known->label;
             if (!label.isEmpty())
                 volume.name = label;
             else if (mount.mountPoint == u"/"_s)
                 volume.name = u"Root"_s;
             else
                 volume.name = QFileInfo(mount.mountPoint).fileName();
-
-            struct statvfs stats {};
-            if (::statvfs(QFile::encodeName(mount.mountPoint).constData(), &stats) == 0) {
-                volume.totalSize = static_cast<qint64>(stats.f_blocks) * static_cast<qint64>(stats.f_frsize);
-                volume.freeSize = static_cast<qint64>(stats.f_bavail) * static_cast<qint64>(stats.f_frsize);
-            }
+            volume.label = label.isEmpty() ? probedLabel(mount) : label;
+            addSpace(volume);
             const BlockDeviceFlags flags = blockDeviceFlags(mount.source);
             volume.isRemovable = flags.isRemovable;
             volume.isExternal = flags.isExternal;
+            if (known != byNode.constEnd())
+                addDeviceDetails(volume, *known);
             volumes.append(volume);
         }
         sortExternalFirst(volumes);
-        return volumes;
+
+        QList<VolumeInfo> others = blockDeviceVolumes(
+            devices, [&](const BlockDevice &device) { return listedNodes.contains(kernelNode(device.path)); });
+        for (VolumeInfo &volume : others) {
+            if (volume.isMounted())
+                addSpace(volume);
+            if (volume.deviceKind == u"loop"_s)
+                volume.backingFile = loopBackingFile(volume.device);
+        }
+        addProbedDetails(others);
+        return volumes + others;
     }
 
     QString rawDevicePath(const QString &device) const override { return device; }
@@ -402,30 +487,61 @@ public:
     QString fullDiskAccessSettingsUrl() const override { return QString(); }
 
 private:
-    QString volumeLabel(const MountInfoEntry &mount) const
+    // Every device lsblk lists; empty when it is missing or fails.
+    QList<BlockDevice> blockDevices() const
     {
-        // Without udev neither lsblk nor QStorageInfo know labels; findmnt
-        // asks libblkid, the by-label links exist where udev runs, and a
-        // direct probe needs read access to the device.
-        if (!m_tools.findmnt.isEmpty()) {
-            const QString label = firstLine(
-                runner().run(m_tools.findmnt, {u"-no"_s, u"LABEL"_s, u"--mountpoint"_s, mount.mountPoint}, StreamMode::outputOnly)
-                    .output);
-            if (!label.isEmpty())
-                return label;
+        if (m_tools.lsblk.isEmpty())
+            return {};
+        ToolResult listed = runner().run(m_tools.lsblk, lsblkArguments(), StreamMode::outputOnly);
+        if (listed.launched && listed.exitStatus != 0)
+            listed = runner().run(m_tools.lsblk, lsblkArguments(true), StreamMode::outputOnly);
+        if (!listed.launched || listed.exitStatus != 0 || !listed.output)
+            return {};
+        return parseLsblkJson(listed.output->toUtf8());
+    }
+
+    // Without udev lsblk knows neither file systems nor labels; blkid finds
+    // them on devices this process may read (root, or the disk group).
+    void addProbedDetails(QList<VolumeInfo> &volumes) const
+    {
+        QStringList unknown;
+        for (const VolumeInfo &volume : std::as_const(volumes)) {
+            if ((volume.fileSystem.isEmpty() || volume.label.isEmpty())
+                && ::access(QFile::encodeName(volume.device).constData(), R_OK) == 0)
+                unknown.append(volume.device);
         }
-        const QString device = QFileInfo(mount.source).canonicalFilePath();
-        const QFileInfoList links = QDir(u"/dev/disk/by-label"_s).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-        for (const QFileInfo &link : links) {
-            if (!device.isEmpty() && link.canonicalFilePath() == device)
-                return decodeUdevName(link.fileName());
+        if (unknown.isEmpty() || m_tools.blkid.isEmpty())
+            return;
+        const ToolResult probed =
+            runner().run(m_tools.blkid, QStringList{u"-p"_s, u"-o"_s, u"export"_s} + unknown, StreamMode::outputOnly);
+        const auto found = parseBlkidExport(probed.output.value_or(QString()));
+        for (VolumeInfo &volume : volumes) {
+            const QHash<QString, QString> values = found.value(volume.device);
+            if (volume.fileSystem.isEmpty())
+                volume.fileSystem = values.value(u"TYPE"_s);
+            if (volume.label.isEmpty())
+                volume.label = values.value(u"LABEL"_s);
         }
-        if (::geteuid() == 0 && !m_tools.blkid.isEmpty()) {
-            return firstLine(runner().run(m_tools.blkid, {u"-p"_s, u"-s"_s, u"LABEL"_s, u"-o"_s, u"value"_s, mount.source},
-                                     StreamMode::outputOnly)
-                                 .output);
+    }
+
+    // findmnt asks libblkid, which reads the device: only users who may read
+    // it learn the label this way.
+    QString probedLabel(const MountInfoEntry &mount) const
+    {
+        if (m_tools.findmnt.isEmpty() || ::access(QFile::encodeName(mount.source).constData(), R_OK) != 0)
+            return QString();
+        return firstLine(
+            runner().run(m_tools.findmnt, {u"-no"_s, u"LABEL"_s, u"--mountpoint"_s, mount.mountPoint}, StreamMode::outputOnly)
+                .output);
+    }
+
+    static void addSpace(VolumeInfo &volume)
+    {
+        struct statvfs stats {};
+        if (::statvfs(QFile::encodeName(volume.mountPoint).constData(), &stats) == 0) {
+            volume.totalSize = static_cast<qint64>(stats.f_blocks) * static_cast<qint64>(stats.f_frsize);
+            volume.freeSize = static_cast<qint64>(stats.f_bavail) * static_cast<qint64>(stats.f_frsize);
         }
-        return QString();
     }
 
     ToolPaths m_tools;

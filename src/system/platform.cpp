@@ -29,6 +29,7 @@ ToolPaths ToolPaths::defaultsFor(PlatformKind kind)
     // perl-base is essential on Debian and its derivatives: always there.
     tools.perl = u"/usr/bin/perl"_s;
     tools.findmnt = find(u"findmnt"_s);
+    tools.lsblk = find(u"lsblk"_s);
     tools.blkid = find(u"blkid"_s);
     tools.btrfs = find(u"btrfs"_s);
     tools.snapper = find(u"snapper"_s);
@@ -265,21 +266,54 @@ QString field(QString text)
     return text;
 }
 
+QStringList volumeFields(const VolumeInfo &volume)
+{
+    QStringList flags;
+    if (volume.isExternal)
+        flags.append(u"external"_s);
+    if (volume.isRemovable)
+        flags.append(u"removable"_s);
+    const QString space = volume.isMounted()
+        ? formatByteCount(volume.freeSize) + u" free / "_s + formatByteCount(volume.totalSize)
+        : formatByteCount(volume.deviceSize > 0 ? volume.deviceSize : volume.totalSize);
+    const QString model = volume.backingFile.isEmpty() ? volume.model : volume.backingFile;
+    return {field(volume.name), field(volume.mountPoint), field(volume.device), field(volume.fileSystem), space,
+            flags.join(u", "_s), volume.deviceKind,        field(model),         field(volume.label)};
+}
+
 } // namespace
 
 QString formatVolumeList(const QList<VolumeInfo> &volumes)
 {
     QString text;
+    for (const VolumeInfo &volume : volumes)
+        text += volumeFields(volume).join(u'\t') + u'\n';
+    return text;
+}
+
+QString formatVolumeTable(const QList<VolumeInfo> &volumes)
+{
+    QList<QStringList> rows = {{u"NAME"_s, u"MOUNT POINT"_s, u"DEVICE"_s, u"FILE SYSTEM"_s, u"SPACE"_s, u"FLAGS"_s,
+                                u"KIND"_s, u"MODEL / IMAGE"_s, u"LABEL"_s}};
     for (const VolumeInfo &volume : volumes) {
-        QStringList flags;
-        if (volume.isExternal)
-            flags.append(u"external"_s);
-        if (volume.isRemovable)
-            flags.append(u"removable"_s);
-        text += field(volume.name) + u'\t' + field(volume.mountPoint) + u'\t' + field(volume.device) + u'\t'
-            + field(volume.fileSystem) + u'\t'
-            + formatByteCount(volume.freeSize) + u" free / "_s + formatByteCount(volume.totalSize)
-            + (flags.isEmpty() ? QString() : u"\t"_s + flags.join(u", "_s)) + u'\n';
+        QStringList fields = volumeFields(volume);
+        for (QString &text : fields) {
+            if (text.isEmpty())
+                text = u"-"_s;
+        }
+        rows.append(fields);
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    }
+    QString text;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype column = 0; column < row.size(); ++column)
+            line += column + 1 < row.size() ? row[column].leftJustified(widths[column] + 2) : row[column];
+        text += line + u'\n';
     }
     return text;
 }

@@ -33,6 +33,7 @@ struct ToolPaths {
     // Runs the root reader of the administrator scan.
     QString perl;
     QString findmnt;
+    QString lsblk;
     QString blkid;
     QString btrfs;
     QString snapper;
@@ -130,7 +131,9 @@ public:
     // password dialog.
     virtual AdministratorLauncher &administrator() = 0;
 
-    // The mounted volumes a user would recognise, external ones first.
+    // The mounted volumes a user would recognise, external ones first; then,
+    // where the system can list them, the other block devices a user could
+    // scan (whole disks, partitions, loop devices), mounted or not.
     // Blocks on child processes: call it on a worker.
     virtual QList<VolumeInfo> discoverVolumes() = 0;
 
@@ -208,8 +211,16 @@ AdministratorLauncherFactory administratorsOf(std::shared_ptr<Platform> platform
 // External volumes before the others, keeping the order within each group.
 void sortExternalFirst(QList<VolumeInfo> &volumes);
 
-// One line per volume for a terminal, fields separated by tabs: name, mount
-// point, device, file system, "FREE free / TOTAL", and "external" and/or
-// "removable" when they apply. Backslash, tab and line feed inside a field
-// are written \\, \t and \n. Empty text for no volumes.
+// One line per volume for scripts, nine fields separated by tabs: name,
+// mount point (empty when not mounted), device, file system, space ("FREE
+// free / TOTAL" when mounted, the device's size otherwise), flags
+// ("external", "removable", comma-separated, possibly empty), kind ("disk",
+// "partition", "loop"...), the model (a loop device's image file), and the
+// file system's label where it is known.
+// Backslash, tab and line feed inside a field are written \\, \t and \n.
+// Empty text for no volumes.
 QString formatVolumeList(const QList<VolumeInfo> &volumes);
+
+// The same fields for people: a header line, aligned columns, "-" for an
+// empty field.
+QString formatVolumeTable(const QList<VolumeInfo> &volumes);

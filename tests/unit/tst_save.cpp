@@ -4,7 +4,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QCryptographicHash>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstring>
+
+#include <pwd.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "carving/savecarved.h"
@@ -270,19 +278,190 @@ private Q_SLOTS:
         QCOMPARE(readFile(result.savedPath), QByteArray(64, 'n'));
     }
 
-    void aFailedWriteLeavesNothingBehind()
+    // Files are written without a name, or under a hidden temporary one on
+    // file systems that can't do that; either way a file only ever appears
+    // complete under its final name, and a failure leaves nothing behind.
+    void bothWaysOfWriting_data()
     {
+        QTest::addColumn<bool>("unnamed");
+        QTest::addRow("unnamed files") << true;
+        QTest::addRow("temporary names") << false;
+    }
+    void bothWaysOfWriting()
+    {
+        QFETCH(bool, unnamed);
+        setUnnamedSaveFiles(unnamed);
+        const auto restore = qScopeGuard([] { setUnnamedSaveFiles(true); });
+        const CarvedFile jpeg = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0xA000, QByteArray("jpeg bytes"));
+        QStringList saved;
+        for (int i = 0; i < 2; ++i)
+            saved << QFileInfo(saveCarvedFile(jpeg, m_out).savedPath).fileName();
+        QCOMPARE(saved, (QStringList{QStringLiteral("recovered_jpeg_0000A000.jpg"), QStringLiteral("recovered_jpeg_0000A000 (1).jpg")}));
+        saved.sort();
+        QCOMPARE(QDir(m_out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), saved);
+
         const QString small = m_dir.path() + QStringLiteral("/small");
         QVERIFY(QDir().mkpath(small));
         if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP("cannot mount a small tmpfs here");
         const SaveResult result =
             saveCarvedFile(hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, QByteArray(1 << 20, 'z')), small);
-        const bool empty = QDir(small).isEmpty();
+        const QStringList left = QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         ::umount(QFile::encodeName(small).constData());
         QVERIFY(!result);
         QCOMPARE(result.error->code, ENOSPC);
-        QVERIFY(empty);
+        QCOMPARE(result.error->reason, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        QCOMPARE(left, QStringList());
+    }
+
+    void failureReasons_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addRow("nothing to save") << QStringLiteral("gone") << QStringLiteral("No data and source file not accessible");
+        QTest::addRow("source changed") << QStringLiteral("changed") << QStringLiteral("Source changed since the scan");
+        QTest::addRow("source unreadable") << QStringLiteral("short") << QStringLiteral("Could not read the source");
+        // A pipe in a Trash folder would block saving for good.
+        QTest::addRow("a pipe") << QStringLiteral("pipe") << QStringLiteral("Not a regular file or folder");
+        QTest::addRow("destination is a file") << QStringLiteral("file") << QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    }
+    void failureReasons()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString image = m_dir.path() + QStringLiteral("/reasons.img");
+        QVERIFY(writeFile(image, QByteArray(64, 'Z')));
+        CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, QByteArray("carved"));
+        QString folder = m_out;
+        if (kind == QStringLiteral("gone"))
+            file = hit(QStringLiteral("PNG"), QStringLiteral("png"), 0, std::nullopt, m_dir.path() + QStringLiteral("/gone.png"));
+        if (kind == QStringLiteral("changed"))
+            file.data = CarvedData{std::make_shared<FileByteSource>(image), 0, 16, QByteArray("FFD8")};
+        if (kind == QStringLiteral("short"))
+            file.data = CarvedData{std::make_shared<FileByteSource>(image), 60, 16, QByteArray()};
+        if (kind == QStringLiteral("pipe")) {
+            const QString pipe = m_dir.path() + QStringLiteral("/trashed-pipe");
+            QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0 || errno == EEXIST);
+            file = hit(QStringLiteral("TXT"), QStringLiteral("txt"), 0, std::nullopt, pipe);
+        }
+        if (kind == QStringLiteral("file")) {
+            folder = m_out + QStringLiteral("/plain-file");
+            QVERIFY(writeFile(folder, "x"));
+        }
+        const SaveResult result = saveCarvedFile(file, folder);
+        QVERIFY(!result);
+        QCOMPARE(result.error->reason, reason);
+    }
+
+    // Root recovers other people's files: they must not become readable by
+    // everyone, nor stay root's in the asking user's folder. Anyone else gets
+    // what their umask allows, and no copy keeps a set-user-ID bit.
+    void modesAndOwners_data()
+    {
+        QTest::addColumn<bool>("isPrivate");
+        QTest::addColumn<int>("sourceMode");  // -1: carved bytes; else a copied file of that mode
+        QTest::addColumn<int>("expectedMode");
+        QTest::addRow("private carved file") << true << -1 << 0600;
+        QTest::addRow("private copy of a set-user-ID program") << true << 04755 << 0700;
+        QTest::addRow("private copy of a shared file") << true << 0644 << 0600;
+        QTest::addRow("carved file under umask 027") << false << -1 << 0640;
+        QTest::addRow("copy of a private file stays private") << false << 0600 << 0600;
+        QTest::addRow("copy of a set-user-ID program under umask 027") << false << 04755 << 0750;
+    }
+    void modesAndOwners()
+    {
+        QFETCH(bool, isPrivate);
+        QFETCH(int, sourceMode);
+        QFETCH(int, expectedMode);
+        if (isPrivate && ::geteuid() != 0)
+            QSKIP("handing files to another user needs root");
+        SaveAccess access;
+        access.isPrivate = isPrivate;
+        if (isPrivate) {
+            access.owner = 65534;
+            access.group = 65534;
+        }
+        const mode_t oldMask = ::umask(027);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+        CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 0, QByteArray("carved"));
+        if (sourceMode >= 0) {
+            const QString source = m_dir.path() + QStringLiteral("/mode-") + QString::number(sourceMode, 8);
+            QVERIFY(writeFile(source, "#!/bin/sh\n"));
+            QVERIFY(::chmod(QFile::encodeName(source).constData(), mode_t(sourceMode)) == 0);
+            file = hit(QStringLiteral("TXT"), QStringLiteral("txt"), 0, std::nullopt, source);
+        }
+        const QString folder = m_out + QStringLiteral("/new/deeper");
+        QString problem;
+        QVERIFY2(createSaveFolder(folder, access, &problem), qPrintable(problem));
+        const SaveResult result = saveCarvedFile(file, folder, access);
+        QVERIFY(result);
+        struct stat saved {};
+        QCOMPARE(::stat(QFile::encodeName(result.savedPath).constData(), &saved), 0);
+        QCOMPARE(int(saved.st_mode & 07777), expectedMode);
+        for (const QString &path : QStringList{result.savedPath, folder, m_out + QStringLiteral("/new")}) {
+            struct stat status {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
+            QCOMPARE(status.st_uid, isPrivate ? uid_t(65534) : ::geteuid());
+            if (S_ISDIR(status.st_mode))
+                QCOMPARE(int(status.st_mode & 0777), isPrivate ? 0700 : 0750);
+        }
+    }
+
+    void accessOfTheProcess_data()
+    {
+        QTest::addColumn<uint>("effectiveUser");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<bool>("isPrivate");
+        QTest::addColumn<uint>("owner");
+        QTest::addColumn<uint>("group");
+        const uint none = uint(-1);
+        struct passwd *nobody = ::getpwuid(65534);
+        const uint nobodyGroup = nobody ? nobody->pw_gid : none;
+        QTest::addRow("a user") << 1000u << QStringList{QStringLiteral("SUDO_UID=1000")} << false << none << none;
+        QTest::addRow("root itself") << 0u << QStringList() << true << none << none;
+        QTest::addRow("sudo") << 0u << QStringList{QStringLiteral("SUDO_UID=1000"), QStringLiteral("SUDO_GID=1001")} << true
+                              << 1000u << 1001u;
+        QTest::addRow("pkexec") << 0u << QStringList{QStringLiteral("PKEXEC_UID=65534")} << true << 65534u << nobodyGroup;
+        QTest::addRow("sudo from root") << 0u << QStringList{QStringLiteral("SUDO_UID=0")} << true << none << none;
+        QTest::addRow("garbage") << 0u << QStringList{QStringLiteral("SUDO_UID=me")} << true << none << none;
+    }
+    void accessOfTheProcess()
+    {
+        QFETCH(uint, effectiveUser);
+        QFETCH(QStringList, environment);
+        QFETCH(bool, isPrivate);
+        QFETCH(uint, owner);
+        QFETCH(uint, group);
+        QProcessEnvironment env;
+        for (const QString &entry : environment)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        const SaveAccess access = SaveAccess::forProcess(uid_t(effectiveUser), env);
+        QCOMPARE(access.isPrivate, isPrivate);
+        QCOMPARE(uint(access.owner), owner);
+        QCOMPARE(uint(access.group), group);
+    }
+
+    // A batch stops between files when asked and tells each result in
+    // order, with the hash of what it wrote.
+    void batchStopsBetweenFiles()
+    {
+        QList<CarvedFile> hits;
+        for (int i = 0; i < 4; ++i)
+            hits << hit(QStringLiteral("GIF"), QStringLiteral("gif"), quint64(i), QByteArray("GIF89a-") + QByteArray::number(i));
+        SaveObserver observer;
+        QList<quint64> told;
+        QList<QByteArray> hashes;
+        observer.proceed = [&] { return told.size() < 2; };
+        observer.done = [&](const CarvedFile &file, const SaveResult &result) {
+            told << file.offset;
+            hashes << result.sha256;
+            QCOMPARE(result.bytesWritten, qint64(8));
+            QCOMPARE(readFile(result.savedPath), QByteArray("GIF89a-") + QByteArray::number(file.offset));
+        };
+        QCOMPARE(saveCarvedFiles(hits, m_out, observer), (SaveCounts{2, 0, 0}));
+        QCOMPARE(told, (QList<quint64>{0, 1}));
+        QCOMPARE(hashes.at(1), QCryptographicHash::hash("GIF89a-1", QCryptographicHash::Sha256));
+        QCOMPARE(QDir(m_out).entryList(QDir::Files).size(), 2);
     }
 
 private:

@@ -248,6 +248,27 @@ private Q_SLOTS:
         QCOMPARE(service.carvedFiles()->rowCount(), 0);
     }
 
+    // A device listed without a mount point has no files: a raw scan that
+    // finds nothing must not walk the working folder instead.
+    void anUnmountedDeviceNeitherFallsBackNorMatches()
+    {
+        VolumeInfo device;
+        device.name = QStringLiteral("sdz2");
+        device.device = writeImage(m_dir.path() + QStringLiteral("/unmounted.img"), 4096, {{10, jpegBytes(100)}});
+        FileCarvingService service(std::make_shared<FakePlatform>());
+        QStringList roots;
+        service.setDirectoryScan(
+            [&](ScanSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope) { roots << root; });
+        service.setExistingFileMatching(
+            [&](ReviewingSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope) { roots << root; });
+        service.scanVolume(device, QList<FileSignature>{defaultSignatures().first()});
+        QTRY_VERIFY(!service.isScanning());
+        QCOMPARE(service.carvedFiles()->rowCount(), 1);
+        service.scanVolume(device, QList<FileSignature>());
+        QTRY_VERIFY(!service.isScanning());
+        QCOMPARE(roots, QStringList());
+    }
+
     void stopEndsWithTheSummary()
     {
         VolumeInfo endless;

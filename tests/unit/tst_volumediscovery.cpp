@@ -8,7 +8,9 @@
 
 #include <unistd.h>
 
+#include "helpers/loopdevices.h"
 #include "helpers/testsupport.h"
+#include "system/blockdevices.h"
 #include "system/linuxplatform.h"
 #include "system/macplatform.h"
 #include "system/mountinfo.h"
@@ -278,9 +280,27 @@ private Q_SLOTS:
         root.mountPoint = u"/"_s;
         root.device = u"/dev/vda"_s;
         root.fileSystem = u"ext4"_s;
-        QCOMPARE(::formatVolumeList({stick, root}),
-                 u"USB STICK\t/media/anna/USB STICK\t/dev/sdb1\tvfat\t52.7 MB free / 57.4 MB\texternal, removable\n"
-                 "Root\t/\t/dev/vda\text4\tZero KB free / Zero KB\n"_s);
+        VolumeInfo card = volume(u"sdc1"_s, true);
+        card.device = u"/dev/sdc1"_s;
+        card.deviceKind = u"partition"_s;
+        card.deviceSize = 31913934848;
+        card.totalSize = card.deviceSize;
+        card.model = u"Cruzer Blade"_s;
+        card.label = u"CAMERA"_s;
+        // Every line has every field, so that a script can cut columns; a
+        // device that is not mounted has no mount point and shows its size.
+        QCOMPARE(::formatVolumeList({stick, root, card}),
+                 u"USB STICK\t/media/anna/USB STICK\t/dev/sdb1\tvfat\t52.7 MB free / 57.4 MB\texternal, removable\t\t\t\n"
+                 "Root\t/\t/dev/vda\text4\tZero KB free / Zero KB\t\t\t\t\n"
+                 "sdc1\t\t/dev/sdc1\t\t31.91 GB\texternal\tpartition\tCruzer Blade\tCAMERA\n"_s);
+        const QStringList table = ::formatVolumeTable({stick, card}).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(table.size(), 3);
+        QVERIFY(table[0].startsWith(u"NAME"_s));
+        // Columns line up under their headings; an empty field shows "-".
+        const qsizetype deviceColumn = table[0].indexOf(u"DEVICE"_s);
+        QCOMPARE(table[1].indexOf(u"/dev/sdb1"_s), deviceColumn);
+        QCOMPARE(table[2].indexOf(u"/dev/sdc1"_s), deviceColumn);
+        QCOMPARE(table[2].mid(table[0].indexOf(u"MOUNT POINT"_s), 2), u"- "_s);
         VolumeInfo odd = volume(u"two\nlines"_s, false);
         odd.mountPoint = u"/mnt/tab\tname\\x"_s;
         QVERIFY(::formatVolumeList({odd}).startsWith(u"two\\nlines\t/mnt/tab\\tname\\\\x\t"_s));
@@ -354,6 +374,155 @@ private Q_SLOTS:
         // A raw scan must reach the end of the device, not only the file
         // system's capacity, which ext4 reports smaller.
         QCOMPARE(makePlatform(PlatformKind::gnuLinux)->deviceSize(found.device), imageSize);
+    }
+
+    // What the list offers for each device lsblk reports: rows are
+    // "kind|mount point|file system|name|model|flags", or absent. The
+    // desktop listing is composed in lsblk's shape from devices this machine
+    // doesn't have (a SATA disk with LUKS, a USB stick, NVMe, swap, snaps).
+    void blockDevicesBecomeVolumes_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("expected");
+        const QString desktop = u"lsblk-desktop-composed.json"_s;
+        QTest::addRow("whole disk") << desktop << u"/dev/sda"_s << u"disk|||sda|Samsung SSD 870 EVO 1TB|"_s;
+        QTest::addRow("mounted outside the user's volumes")
+            << desktop << u"/dev/sda1"_s << u"partition|/boot/efi|vfat|EFI|Samsung SSD 870 EVO 1TB|"_s;
+        QTest::addRow("encrypted volume") << desktop << u"/dev/mapper/luks-3f2a"_s
+                                          << u"crypt|/home|ext4|home|Samsung SSD 870 EVO 1TB|"_s;
+        QTest::addRow("USB stick partition takes its disk's flags")
+            << desktop << u"/dev/sdb1"_s << u"partition||vfat|CAMERA|Cruzer Blade|external removable"_s;
+        QTest::addRow("swap in use is not mounted") << desktop << u"/dev/nvme0n1p2"_s
+                                                    << u"partition||swap|nvme0n1p2|WDC PC SN730 SDBQNTY-512G-1001|"_s;
+        QTest::addRow("loop device") << desktop << u"/dev/loop5"_s << u"loop||ext4|scratch||"_s;
+        QTest::addRow("snap image") << desktop << u"/dev/loop0"_s << QString();
+        QTest::addRow("drive without a medium") << desktop << u"/dev/sr0"_s << QString();
+        QTest::addRow("compressed memory") << desktop << u"/dev/zram0"_s << QString();
+        QTest::addRow("captured, unmounted partition")
+            << u"lsblk-partitioned.json"_s << u"/dev/loop0p2"_s << u"partition|||loop0p2||"_s;
+        QTest::addRow("captured, partitioned loop device")
+            << u"lsblk-partitioned.json"_s << u"/dev/loop0"_s << u"loop|||loop0||"_s;
+        QTest::addRow("captured, unattached loops are not listed")
+            << u"lsblk-partitioned.json"_s << u"/dev/zram0"_s << QString();
+    }
+    void blockDevicesBecomeVolumes()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QString, device);
+        QFETCH(QString, expected);
+        const QList<VolumeInfo> volumes =
+            blockDeviceVolumes(parseLsblkJson(readFixture(fixture)), [](const BlockDevice &) { return false; });
+        QString found;
+        for (const VolumeInfo &v : volumes) {
+            if (v.device != device)
+                continue;
+            QStringList flags;
+            if (v.isExternal)
+                flags << u"external"_s;
+            if (v.isRemovable)
+                flags << u"removable"_s;
+            found = QStringList{v.deviceKind, v.mountPoint, v.fileSystem, v.name, v.model, flags.join(u' ')}.join(u'|');
+            QCOMPARE(v.rawDevice, device);
+            QCOMPARE(v.totalSize, v.deviceSize);
+            QVERIFY(v.deviceSize > 0);
+        }
+        QCOMPARE(found, expected);
+    }
+
+    // Devices the mounted volumes hold already are left out; the rest keep
+    // lsblk's order, each partition after its disk.
+    void blockDevicesFollowInListOrder()
+    {
+        const QList<BlockDevice> devices = parseLsblkJson(readFixture(u"lsblk-desktop-composed.json"_s));
+        const QList<VolumeInfo> volumes = blockDeviceVolumes(devices, [](const BlockDevice &d) {
+            return d.path == u"/dev/sda2"_s || d.path == u"/dev/mapper/luks-3f2a"_s;
+        });
+        QStringList order;
+        for (const VolumeInfo &v : volumes)
+            order << v.device.mid(5);
+        QCOMPARE(order, (QStringList{u"loop5"_s, u"sda"_s, u"sda1"_s, u"sda3"_s, u"sdb"_s, u"sdb1"_s, u"nvme0n1"_s,
+                                     u"nvme0n1p1"_s, u"nvme0n1p2"_s}));
+        QVERIFY(parseLsblkJson("not json").isEmpty());
+    }
+
+    // util-linux before 2.37 prints one MOUNTPOINT and, before 2.33, every
+    // value as a string.
+    void olderLsblkOutput()
+    {
+        const QList<BlockDevice> devices = parseLsblkJson(
+            R"({"blockdevices": [{"name":"sdc", "path":"/dev/sdc", "type":"disk", "size":"8004304896", "rm":"1",
+                "hotplug":"1", "tran":"usb", "model":"Flash Disk  ", "mountpoint":null,
+                "children": [{"name":"sdc1", "type":"part", "size":"8003256320", "fstype":"exfat", "label":"DATA",
+                              "rm":"1", "mountpoint":"/media/u/DATA"}]}]})");
+        QCOMPARE(devices.size(), 2);
+        QCOMPARE(devices[0].size, 8004304896LL);
+        QCOMPARE(devices[0].model, u"Flash Disk"_s);
+        QVERIFY(devices[0].isRemovable && devices[0].isHotplug);
+        QCOMPARE(devices[1].path, u"/dev/sdc1"_s);
+        QCOMPARE(devices[1].parentName, u"sdc"_s);
+        QCOMPARE(devices[1].mountPoints, QStringList{u"/media/u/DATA"_s});
+        QCOMPARE(devices[1].transport, u"usb"_s);
+    }
+
+    void blkidExport()
+    {
+        const auto found = parseBlkidExport(QString::fromUtf8(readFixture(u"blkid-export-ext2.txt"_s))
+                                            + u"\nDEVNAME=/dev/sdz\nPTTYPE=dos\n"_s);
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found[u"/dev/loop0p2"_s][u"LABEL"_s], u"Old Data"_s);
+        QCOMPARE(found[u"/dev/loop0p2"_s][u"TYPE"_s], u"ext2"_s);
+        QCOMPARE(found[u"/dev/sdz"_s][u"PTTYPE"_s], u"dos"_s);
+    }
+
+    // The whole road on real devices: a partitioned image attached with its
+    // partitions, one mounted. The mounted partition keeps its place among
+    // the volumes, the disk and the other partition follow, and the name
+    // does not depend on who asks.
+    void partitionedLoopDeviceIsListed()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
+        const QString image = dir.filePath(u"disk.img"_s);
+        QString problem;
+        if (!makePartitionedImage(image, 96 * 1048576, {u",40M"_s, u","_s}, &problem))
+            QSKIP(qPrintable(problem));
+        LoopImage loop(image);
+        if (loop.device().isEmpty() || !QFileInfo::exists(loop.partition(2)))
+            QSKIP(qPrintable(loop.problem.isEmpty() ? u"no partition nodes"_s : loop.problem));
+        const QString mountPoint = dir.filePath(u"m1"_s);
+        if (!loop.format(loop.partition(1), u"ext4"_s, u"PHOTOS"_s) || !loop.format(loop.partition(2), u"ext2"_s, u"Old Data"_s)
+            || !loop.mount(loop.partition(1), mountPoint))
+            QSKIP(qPrintable(loop.problem));
+
+        const QList<VolumeInfo> volumes = makePlatform(PlatformKind::gnuLinux)->discoverVolumes();
+        const auto at = [&](const QString &device) {
+            return std::find_if(volumes.begin(), volumes.end(), [&](const VolumeInfo &v) { return v.device == device; });
+        };
+        const auto mounted = at(loop.partition(1));
+        const auto disk = at(loop.device());
+        const auto other = at(loop.partition(2));
+        QVERIFY(mounted != volumes.end() && disk != volumes.end() && other != volumes.end());
+        QCOMPARE(mounted->name, u"PHOTOS"_s);
+        QCOMPARE(mounted->mountPoint, mountPoint);
+        QVERIFY(mounted < disk && disk < other);
+        QCOMPARE(disk->deviceKind, u"loop"_s);
+        QCOMPARE(disk->backingFile, QFileInfo(image).canonicalFilePath());
+        QCOMPARE(disk->deviceSize, 96 * 1048576);
+        QVERIFY(!other->isMounted());
+        QCOMPARE(other->deviceKind, u"partition"_s);
+        QCOMPARE(other->fileSystem, u"ext2"_s);
+        QCOMPARE(other->label, u"Old Data"_s);
+        QCOMPARE(other->deviceSize, makePlatform(PlatformKind::gnuLinux)->deviceSize(loop.partition(2)));
+
+        // An unprivileged user can't read the devices, yet sees the same name.
+        const QString tool = QStringLiteral(QUORVEL_BINARY_DIR "/src/cli/quorvel-carve");
+        QString asUser;
+        if (!runTool(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, tool, u"--list-volumes"_s},
+                     &asUser))
+            QSKIP(qPrintable(u"cannot run the tool as another user: "_s + asUser));
+        const QStringList line = asUser.section(mountPoint, 0, 0).section(u'\n', -1).split(u'\t');
+        QCOMPARE(line.value(0), u"PHOTOS"_s);
     }
 };
 
