@@ -11,6 +11,10 @@ QUORVEL_PACKAGES=(
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
     e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash
+    zlib1g-dev
+    # Encoders of real sample files for the structure walkers' tests and the
+    # recovery evaluation.
+    imagemagick ffmpeg lame flac sox zip p7zip-full ghostscript libheif-examples webp
 )
 
 quorvel_install_missing() {
