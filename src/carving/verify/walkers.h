@@ -1,8 +1,8 @@
 #pragma once
 
 // Structure walkers: one per kind of file in the catalogue. Each reads a
-// candidate from its first byte on, the way the format's own specification
-// lays it out, and says whether a whole file is there and how long it is.
+// candidate from its first byte on, the way the format's published
+// description lays it out, and says whether a whole file is there and how long it is.
 //
 // A walker trusts nothing: every size field is checked against the bytes
 // that follow, so random data that happens to start with a signature is
