@@ -61,6 +61,19 @@ struct VolumeInfo {
     bool isRemovable = false;
 };
 
+// What a walk of a carved hit's structure found, kept beside the carve's own
+// fields (offset, estimatedSize, health), which it never changes.
+struct Verification {
+    enum class State : quint8 { notChecked, verified, unverified };
+    State state = State::notChecked;
+    qint64 length = 0;    // verified: the whole file's length, which saving writes
+    QString reason;       // unverified: why, in a few words for the user
+
+    bool isVerified() const { return state == State::verified; }
+    // "Verified" for a whole file, else the reason; empty when not checked.
+    QString text() const;
+};
+
 struct CarvedFile {
     QUuid id = newRecordId();
     QString signatureType;
@@ -75,6 +88,7 @@ struct CarvedFile {
     bool recovered = false;
     RecoveryStatus recoveryStatus = RecoveryStatus::unknown;
     std::optional<QString> matchedExistingPath;
+    Verification verification;
 
     // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension,
     // with any "/" written as "_" so that it stays a single file name.

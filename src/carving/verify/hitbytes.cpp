@@ -12,7 +12,8 @@ namespace {
 // Reads through the source come in blocks of this size: walks step through
 // a file in small pieces, and a device read per piece would cost far more.
 constexpr std::size_t blockSize = HitBytes::maxView;
-constexpr std::size_t firstRead = 64 * 1024;
+// Most candidates are refused within their first few bytes.
+constexpr std::size_t firstRead = 4096;
 } // namespace
 
 SearchMemo::SearchMemo(QByteArray pattern)
