@@ -187,7 +187,9 @@ Outcome walkIso(HitBytes &bytes, IsoKind kind)
                 return Outcome::ok(pos);
             return Outcome::refused(bytes.cutShort(pos + 8), pos);
         }
-        const std::uint8_t *type = head.data() + 4;
+        // Later reads may replace the viewed bytes; keep the type.
+        std::uint8_t type[4];
+        std::memcpy(type, head.data() + 4, 4);
         const bool isType = std::memcmp(type, "ftyp", 4) == 0;
         if (pos == 0) {
             const quint64 size = be32(head.data());

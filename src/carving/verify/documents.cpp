@@ -82,7 +82,8 @@ bool updateFollows(HitBytes &bytes, quint64 pos)
         ++i;
     if (i == v.size())
         return false;
-    return startsXref(bytes, pos + i) || (v.size() - i >= 7 && std::memcmp(v.data() + i, "trailer", 7) == 0);
+    const bool trailer = v.size() - i >= 7 && std::memcmp(v.data() + i, "trailer", 7) == 0;
+    return trailer || startsXref(bytes, pos + i);
 }
 
 } // namespace

@@ -66,8 +66,8 @@ public:
     quint64 sourceRemaining() const { return m_sourceRemaining; }
     quint64 absoluteOffset() const { return m_absolute; }
 
-    // Up to `n` bytes at `pos`, valid until the next call. `n` may not exceed
-    // maxView.
+    // Up to `n` bytes at `pos`, valid until the next call (which may read a
+    // new block over them). `n` may not exceed maxView.
     static constexpr std::size_t maxView = 1 << 20;
     std::span<const std::uint8_t> view(quint64 pos, std::size_t n);
     // True when all `n` bytes at `pos` can be had.
