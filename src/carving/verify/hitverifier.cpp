@@ -128,10 +128,10 @@ void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
         walked.frames.reserve(log.frames.size());
         for (const quint64 frame : log.frames)
             walked.frames.push_back(hit.offset + frame);
-        // An unverified walk only replaces a verified one that it lies beyond:
-        // a broken candidate inside a whole file must not hide the file from
-        // the candidates after it.
-        if (last != m_lastWalk.end() && last->verified && !walked.verified && walked.start < last->end)
+        // A failed walk inside an earlier one's stretch (a stray sync word in
+        // frame data, a broken candidate inside a whole file) keeps that
+        // walk for the candidates after it.
+        if (last != m_lastWalk.end() && !walked.verified && walked.start < last->end)
             continue;
         m_lastWalk.insert(family, std::move(walked));
     }
