@@ -17,6 +17,7 @@
 
 #include "carving/carveengine.h"
 #include "carving/carver.h"
+#include "carving/verify/hitverifier.h"
 #include "model/bytecount.h"
 
 // The original wording names macOS facilities; the running system's backend
@@ -100,6 +101,7 @@ namespace {
 using namespace DirectScan;
 
 std::atomic<bool> mirroredReadAheadAllowed{true};
+std::atomic<bool> verifyingHits{true};
 
 // A buffer of `size` bytes mapped twice, back to back, so that a range that
 // runs off its end continues at its start: the read-ahead can then move on
@@ -225,6 +227,11 @@ void DirectScan::setMirroredReadAhead(bool allowed)
     mirroredReadAheadAllowed.store(allowed);
 }
 
+void DirectScan::setVerifyingHits(bool verifying)
+{
+    verifyingHits.store(verifying);
+}
+
 void scanRawFile(const QString &path, const QList<FileSignature> &signatures, const QString &sourceName,
                  ScanSink &sink, const ScanTexts &texts)
 {
@@ -242,6 +249,12 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
     // them for footers again.
     CarveFooterMemo footerMemo;
     qsizetype lastFound = 0;
+    // Hits are verified while the read-ahead still holds their first bytes;
+    // walks that go further read on through the source.
+    std::optional<HitVerifier> verifier;
+    if (verifyingHits.load())
+        verifier.emplace(signatures);
+    const quint64 sourceEnd = sizes.knownTotal > 0 ? quint64(sizes.scanSize) : Verify::HitBytes::unknownEnd;
 
     sink.postStatus(QStringLiteral("Scanning ") + sourceName + QStringLiteral("..."));
 
@@ -274,6 +287,8 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
         if (!signatures.isEmpty()) // nothing can match; spare the carver its pass
             carver.carve(input, keep);
         lastFound = found.size();
+        if (verifier && !found.isEmpty())
+            verifier->verify(found, {std::span(bytes, std::size_t(available)), quint64(offset), source, sourceEnd});
         if (!found.isEmpty())
             sink.postCarvedFiles(std::move(found));
 

@@ -23,9 +23,11 @@
 // found in it and one progress block. An open failure is reported as an error
 // text and nothing else. A read error or the end of the data ends the scan
 // quietly: windows are cut where the data ends, and the scan stops when its
-// steps reach that point. Cancellation is honoured between steps. Reads start
-// at multiples of 1 MiB and are whole MiBs except at the end of the source,
-// so raw devices that want block-aligned reads are served.
+// steps reach that point. Every hit is verified (verify/hitverifier.h)
+// before it is reported, on the bytes read ahead and, beyond them, through
+// the source. Cancellation is honoured between steps. Reads start at
+// multiples of 1 MiB and are whole MiBs except at the end of the source, so
+// raw devices that want block-aligned reads are served.
 
 // The advice texts that name the platform's own facilities. The defaults are
 // the macOS texts; another platform layer hands in its own.
@@ -65,6 +67,10 @@ Sizes sizesOf(int fd);
 // offers one (the default); tests and measurements turn it off to exercise
 // the plain buffer.
 void setMirroredReadAhead(bool allowed);
+
+// Whether each hit gets its structure verified during the scan (the
+// default); measurements turn it off to see what it costs.
+void setVerifyingHits(bool verifying);
 
 // The per-step status text; `knownTotal` 0 selects the form without a total.
 QString progressText(const QString &sourceName, qint64 scanned, qint64 knownTotal, qsizetype hitCount);

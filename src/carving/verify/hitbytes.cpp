@@ -1,7 +1,12 @@
 #include "hitbytes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/bytecount.h"
 #include "model/bytesource.h"
@@ -94,6 +99,45 @@ std::span<const std::uint8_t> HitBytes::view(quint64 pos, std::size_t n)
     return blockBytes().subspan(0, std::min<std::size_t>(n, std::size_t(m_block.size())));
 }
 
+namespace {
+
+// The first start in [0, starts) of `pattern` (at least two bytes) in
+// `base`, which holds starts + pattern size - 1 bytes; or `starts`. The
+// first two bytes are matched sixteen positions at a time: end markers such
+// as "%%EOF" are searched through whole stretches of a disk, where a
+// byte-wise search stops at every "%".
+std::size_t findFrom(const std::uint8_t *base, std::size_t starts, QByteArrayView pattern)
+{
+    const std::size_t m = std::size_t(pattern.size());
+    const auto a = std::uint8_t(pattern[0]);
+    const auto b = std::uint8_t(pattern[1]);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(char(a));
+    const __m128i second = _mm_set1_epi8(char(b));
+    // Loads reach i + 16, which lies inside the bytes while i + 16 < starts + m - 1.
+    while (i + 16 < starts) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + i + 1));
+        auto mask = std::uint32_t(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second))));
+        while (mask) {
+            const std::size_t at = i + std::size_t(std::countr_zero(mask));
+            if (std::memcmp(base + at, pattern.data(), m) == 0)
+                return at;
+            mask &= mask - 1;
+        }
+        i += 16;
+    }
+#endif
+    for (; i < starts; ++i) {
+        if (base[i] == a && base[i + 1] == b && std::memcmp(base + i, pattern.data(), m) == 0)
+            return i;
+    }
+    return starts;
+}
+
+} // namespace
+
 quint64 HitBytes::findPlain(QByteArrayView pattern, quint64 from, quint64 to)
 {
     const std::size_t m = std::size_t(pattern.size());
@@ -111,15 +155,11 @@ quint64 HitBytes::findPlain(QByteArrayView pattern, quint64 from, quint64 to)
             return npos;
         const std::size_t starts = bytes.size() - m + 1;
         const std::uint8_t *base = bytes.data();
-        std::size_t i = 0;
-        while (i < starts) {
-            const void *hit = std::memchr(base + i, first, starts - i);
-            if (!hit)
-                break;
-            i = std::size_t(static_cast<const std::uint8_t *>(hit) - base);
-            if (std::memcmp(base + i, pattern.data(), m) == 0)
-                return pos + i;
-            ++i;
+        if (m == 1) {
+            if (const void *hit = std::memchr(base, first, starts))
+                return pos + quint64(static_cast<const std::uint8_t *>(hit) - base);
+        } else if (const std::size_t at = findFrom(base, starts, pattern); at < starts) {
+            return pos + at;
         }
         if (bytes.size() < want)
             return npos;
@@ -144,28 +184,34 @@ quint64 HitBytes::find(QByteArrayView pattern, quint64 from, quint64 to)
         memo.m_from = memo.m_to = absFrom;
         memo.m_found.clear();
     }
-    // Drop what lies before this walk: later walks start further on.
-    const auto stale = std::lower_bound(memo.m_found.begin(), memo.m_found.end(), absFrom);
-    memo.m_found.erase(memo.m_found.begin(), stale);
-    memo.m_from = absFrom;
+    // What lies before this hit is of no use to it or to later hits, which
+    // start further on; a walk's own later searches start past its hit.
+    if (m_absolute > memo.m_from) {
+        memo.m_found.erase(memo.m_found.begin(),
+                           std::lower_bound(memo.m_found.begin(), memo.m_found.end(), m_absolute));
+        memo.m_from = m_absolute;
+    }
     for (;;) {
         const auto it = std::lower_bound(memo.m_found.begin(), memo.m_found.end(), absFrom);
         if (it != memo.m_found.end() && *it < absTo)
             return *it - m_absolute;
         if (memo.m_to >= absTo)
             return npos;
-        // Grow the searched stretch a block at a time, so that a walk that
-        // finds its marker soon does not search far ahead for others.
+        // Grow the searched stretch a block at a time, noting every
+        // occurrence in it, so that a walk that finds its marker soon does
+        // not search far ahead for others.
         const quint64 growTo = std::min(absTo, memo.m_to + blockSize);
-        const quint64 hit = findPlain(pattern, memo.m_to - m_absolute, growTo - m_absolute);
-        if (hit == npos) {
-            if (m_failed)
-                return npos;   // unreadable: the stretch stays unsearched
-            memo.m_to = growTo;
-        } else {
+        quint64 at = memo.m_to;
+        for (;;) {
+            const quint64 hit = findPlain(pattern, at - m_absolute, growTo - m_absolute);
+            if (hit == npos)
+                break;
             memo.m_found.push_back(m_absolute + hit);
-            memo.m_to = m_absolute + hit + 1;
+            at = m_absolute + hit + 1;
         }
+        if (m_failed)
+            return npos;   // unreadable: the stretch stays unsearched
+        memo.m_to = growTo;
     }
 }
 
