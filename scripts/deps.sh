@@ -33,8 +33,9 @@ quorvel_install_missing() {
 
 quorvel_build() {
     local root="$1" build="$2"
+    shift 2
     if [ ! -f "$build/build.ninja" ]; then
-        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@"
     fi
     # AUTOMOC misses a Q_OBJECT header that joins an existing build folder
     # through the source glob; dropping its stamp makes it look again, which

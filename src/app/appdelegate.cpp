@@ -11,6 +11,14 @@
 void extendContentUnderTitleBar(QWindow *window);
 #endif
 
+void AppDelegate::identifyApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvel File Recovery"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+    QGuiApplication::setApplicationDisplayName(QCoreApplication::applicationName());
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     const QWindowList windows = QGuiApplication::topLevelWindows();
@@ -25,7 +33,7 @@ void AppDelegate::styleWindow(QWindow *window)
 {
     if (!window)
         return;
-    window->setTitle(QStringLiteral("Quorvel File Recovery"));
+    window->setTitle(QCoreApplication::applicationName());
     if (auto *quickWindow = qobject_cast<QQuickWindow *>(window))
         quickWindow->setColor(paletteColor(PaletteColor::backgroundDeep));
 #ifdef Q_OS_MACOS

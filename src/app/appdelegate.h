@@ -16,6 +16,10 @@ class AppDelegate : public QObject
 public:
     using QObject::QObject;
 
+    // Names the program on the application object, the one place the window,
+    // the About sheet and the settings store take its name and version from.
+    static void identifyApplication();
+
     // Called once when the main window has been created. Without any window
     // it does nothing; launching goes on without styling and without error.
     void applicationDidFinishLaunching();

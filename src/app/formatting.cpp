@@ -1,5 +1,7 @@
 #include "formatting.h"
 
+#include "carving/scanpace.h"
+
 #include "model/bytecount.h"
 
 #include <cmath>
@@ -37,4 +39,9 @@ QList<qreal> gridLinePositions(qreal length, qreal spacing)
 QString Format::byteCount(qint64 bytes)
 {
     return formatByteCount(bytes);
+}
+
+QString Format::duration(double seconds)
+{
+    return formatDuration(seconds);
 }

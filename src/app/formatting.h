@@ -26,6 +26,8 @@ public:
     using QObject::QObject;
 
     Q_INVOKABLE static QString byteCount(qint64 bytes);
+    // "m:ss", or "h:mm:ss" from an hour on.
+    Q_INVOKABLE static QString duration(double seconds);
     Q_INVOKABLE static QString percent(double fraction) { return percentText(fraction); }
     Q_INVOKABLE static QList<qreal> gridLines(qreal length) { return gridLinePositions(length); }
 };

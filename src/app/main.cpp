@@ -14,8 +14,7 @@ using namespace Qt::Literals::StringLiterals;
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    QGuiApplication::setApplicationName(u"Quorvel File Recovery"_s);
-    QGuiApplication::setApplicationVersion(u"1.0.0"_s);
+    AppDelegate::identifyApplication();
     // The window draws every control itself; Basic keeps the few stock
     // controls (the About sheet's popup) free of a desktop style.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))

@@ -36,7 +36,13 @@ QString NavigationModel::lookName(RowLook look)
 }
 
 NavigationModel::NavigationModel(QObject *parent)
+    : NavigationModel(runningPlatform(), parent)
+{
+}
+
+NavigationModel::NavigationModel(std::shared_ptr<Platform> platform, QObject *parent)
     : QAbstractListModel(parent)
+    , m_platform(std::move(platform))
 {
 }
 
@@ -58,7 +64,7 @@ QVariant NavigationModel::data(const QModelIndex &index, int role) const
     case Role::subtitle:
         // "APFS Snapshots" names a macOS facility; the backend words it for its system.
         if (item == NavigationItem::snapshotRecovery)
-            return currentPlatform().texts().snapshotsSubtitle;
+            return m_platform->texts().snapshotsSubtitle;
         return subtitle(item);
     case Role::symbol:
         return icon(item);

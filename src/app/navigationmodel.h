@@ -3,9 +3,12 @@
 #include <QAbstractListModel>
 #include <QtQml/qqmlregistration.h>
 
+#include <memory>
 #include <optional>
 
 #include "model/recoveryenums.h"
+
+class Platform;
 
 // The window's own state: which sidebar destination is selected, which row the
 // pointer is over, and whether the About sheet is open. The rows are the
@@ -40,7 +43,10 @@ public:
     enum class RowLook { plain, hovered, selected };
     Q_ENUM(RowLook)
 
+    // Texts that name a system facility come from `platform`; without one,
+    // from the running system's.
     explicit NavigationModel(QObject *parent = nullptr);
+    explicit NavigationModel(std::shared_ptr<Platform> platform, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -82,4 +88,5 @@ private:
     NavigationItem m_selected = NavigationItem::trashRecovery;
     std::optional<NavigationItem> m_hovered;
     bool m_showingAbout = false;
+    std::shared_ptr<Platform> m_platform;
 };

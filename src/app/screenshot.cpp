@@ -1,21 +1,20 @@
 // Renders the window into PNG files, one per state worth looking at:
-//   quorvel-screenshot FOLDER
-// Each sidebar destination, a hovered row, the About sheet and the progress
-// indicator (at 0.42 and without progress). Run it under a display, e.g.
-// xvfb-run (scripts/screenshot), or with QT_QPA_PLATFORM=offscreen, where the
-// software renderer leaves out glows and gradients.
+//   quorvel-screenshot FOLDER [SET...]
+// Run it under a display, e.g. xvfb-run (scripts/screenshot), or with
+// QT_QPA_PLATFORM=offscreen, where the software renderer leaves out glows
+// and gradients. The states live in screenshot_*.cpp beside this file.
 
-#include <QDir>
+#include "screenshot.h"
+
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQuickStyle>
-#include <QQuickWindow>
 #include <QTimer>
 #include <QtQml/QQmlExtensionPlugin>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 
 #include "appdelegate.h"
@@ -26,47 +25,55 @@ Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-void settle(int milliseconds)
+std::map<QString, ShotSet> &registeredSets()
+{
+    static std::map<QString, ShotSet> sets;
+    return sets;
+}
+} // namespace
+
+ShotRegistration::ShotRegistration(const char *name, ShotSet set)
+{
+    registeredSets()[QString::fromLatin1(name)] = set;
+}
+
+void ShotContext::settle(int milliseconds)
 {
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-bool save(QQuickWindow *window, const QDir &folder, const QString &name)
+void ShotContext::save(const QString &name, QQuickWindow *other)
 {
     const QString path = folder.filePath(name);
-    const QImage image = window->grabWindow();
+    const QImage image = (other ? other : window)->grabWindow();
     if (image.isNull() || !image.save(path)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-        return false;
+        ok = false;
+        return;
     }
     std::printf("%s\n", qPrintable(path));
-    return true;
 }
 
-const char progressScene[] = R"(
-import QtQuick
-import Quorvel
-Window {
-    width: 440; height: 240; visible: true
-    color: Theme.backgroundDeep
-    GridPatternView { anchors.fill: parent; opacity: 0.03 }
-    Row {
-        anchors.centerIn: parent
-        spacing: 80
-        ScanProgressView { width: 140; height: 140; progress: 0.42; color: Theme.neonBlue }
-        ScanProgressView { width: 140; height: 140; color: Theme.neonBlue }
+std::unique_ptr<QObject> ShotContext::scene(const QByteArray &qml)
+{
+    QQmlComponent component(&engine);
+    component.setData(qml, QUrl(u"qrc:/screenshot/scene.qml"_s));
+    std::unique_ptr<QObject> created(component.create());
+    if (!created) {
+        std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+        ok = false;
     }
+    return created;
 }
-)";
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    AppDelegate::identifyApplication();
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s FOLDER [SET...]\n", argv[0]);
         return 2;
     }
     QDir folder(QString::fromLocal8Bit(argv[1]));
@@ -74,58 +81,31 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot create %s\n", argv[1]);
         return 1;
     }
+    QStringList chosen;
+    for (int i = 2; i < argc; ++i)
+        chosen.append(QString::fromLocal8Bit(argv[i]));
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
         QQuickStyle::setStyle(u"Basic"_s);
 
-    QQmlApplicationEngine engine;
-    engine.addImportPath(u"qrc:/qt/qml"_s);
-    engine.load(QUrl(u"qrc:/qt/qml/Quorvel/MainView.qml"_s));
-    if (engine.rootObjects().isEmpty())
-        return 1;
-    AppDelegate().applicationDidFinishLaunching();
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-    auto *navigation = window->findChild<NavigationModel *>(u"navigation"_s);
-    if (!navigation)
-        return 1;
-    settle(1200);
-
     bool ok = true;
-    const struct {
-        NavigationItem item;
-        const char *file;
-    } destinations[] = {
-        {NavigationItem::trashRecovery, "1-trash-recovery.png"},
-        {NavigationItem::snapshotRecovery, "2-snapshots.png"},
-        {NavigationItem::deepScan, "3-deep-scan.png"},
-        {NavigationItem::settings, "4-settings.png"},
-    };
-    for (const auto &destination : destinations) {
-        navigation->setSelectedNav(destination.item);
-        settle(500);
-        ok &= save(window, folder, QString::fromLatin1(destination.file));
+    for (const auto &[name, set] : registeredSets()) {
+        if (!chosen.isEmpty() && !chosen.contains(name))
+            continue;
+        // Each set starts from the window as the program opens it.
+        QQmlApplicationEngine engine;
+        engine.addImportPath(u"qrc:/qt/qml"_s);
+        engine.load(QUrl(u"qrc:/qt/qml/Quorvel/MainView.qml"_s));
+        if (engine.rootObjects().isEmpty())
+            return 1;
+        AppDelegate().applicationDidFinishLaunching();
+        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+        auto *navigation = window ? window->findChild<NavigationModel *>(u"navigation"_s) : nullptr;
+        if (!navigation)
+            return 1;
+        ShotContext::settle(1200);
+        ShotContext shots{engine, window, navigation, folder};
+        set(shots);
+        ok &= shots.ok;
     }
-
-    navigation->setSelectedNav(NavigationItem::trashRecovery);
-    navigation->hoverEntered(static_cast<int>(NavigationItem::deepScan));
-    settle(500);
-    ok &= save(window, folder, u"5-hovered-row.png"_s);
-    navigation->hoverExited(static_cast<int>(NavigationItem::deepScan));
-
-    navigation->setShowingAbout(true);
-    settle(600);
-    ok &= save(window, folder, u"6-about.png"_s);
-    navigation->setShowingAbout(false);
-    settle(300);
-
-    QQmlComponent component(&engine);
-    component.setData(progressScene, QUrl(u"qrc:/screenshot/progress.qml"_s));
-    std::unique_ptr<QObject> scene(component.create());
-    auto *progressWindow = qobject_cast<QQuickWindow *>(scene.get());
-    if (!progressWindow) {
-        std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
-        return 1;
-    }
-    settle(900);
-    ok &= save(progressWindow, folder, u"7-progress.png"_s);
     return ok ? 0 : 1;
 }

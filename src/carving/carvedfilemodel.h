@@ -3,12 +3,13 @@
 #include <QAbstractListModel>
 #include <QList>
 
+#include "carving/scansink.h"
 #include "model/records.h"
 
 // The hits of a Deep Scan as a list model. Rows are appended in batches (one
 // insertion per batch, in the order given) and replaced only by reset(), which
 // a scan start or New Scan calls; the matching updates rows in place.
-class CarvedFileModel : public QAbstractListModel
+class CarvedFileModel : public QAbstractListModel, public HitTable
 {
     Q_OBJECT
     Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
@@ -50,8 +51,10 @@ public:
     void append(QList<CarvedFile> files);
     void reset(QList<CarvedFile> files = {});
 
+    qsizetype hitCount() const override { return m_files.size(); }
+    const CarvedFile &hitAt(qsizetype row) const override { return m_files.at(row); }
     // Marks one row; emits dataChanged for the status roles of that row only.
-    void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath);
+    void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath) override;
 
 Q_SIGNALS:
     void countChanged();

@@ -106,10 +106,6 @@ public:
     void carve(const QList<FileSignature> &signatures, const CarveInput &input,
                const std::function<void(const CarveHit &)> &deliver) const;
 
-    // Largest anchor offset: how far behind the scan a position can still
-    // gain a candidate. Exposed for tests.
-    std::size_t maxAnchorOffset() const { return m_maxOffset; }
-
 private:
     // A masked 16-byte pattern from a start position: the header and
     // promised bytes that lie in the first 16 bytes.

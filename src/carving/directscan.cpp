@@ -20,8 +20,8 @@
 #include "carving/verify/hitverifier.h"
 #include "model/bytecount.h"
 
-// The original wording names macOS facilities; the running system's backend
-// words them for itself (forCurrentPlatform).
+// The original wording names macOS facilities; another backend words them for
+// itself (of).
 ScanTexts::ScanTexts()
     : rawAccessPrivileges(PlatformTexts::macOS().rawAccessPrivileges)
     , deviceBusyTemplate(PlatformTexts::macOS().deviceBusyTemplate)
@@ -30,10 +30,9 @@ ScanTexts::ScanTexts()
 {
 }
 
-ScanTexts ScanTexts::forCurrentPlatform()
+ScanTexts ScanTexts::of(const PlatformTexts &platform)
 {
     ScanTexts texts;
-    const PlatformTexts &platform = currentPlatform().texts();
     texts.rawAccessPrivileges = platform.rawAccessPrivileges;
     texts.deviceBusyTemplate = platform.deviceBusyTemplate;
     return texts;

@@ -7,6 +7,8 @@
 #include "carving/scansink.h"
 #include "model/filesignature.h"
 
+struct PlatformTexts;
+
 // Direct scan of a source the program can open itself: a device node or a
 // disk-image file, read from start to end in 1 MiB steps.
 //
@@ -41,8 +43,8 @@ struct ScanTexts {
     QString otherAdvice;
 
     ScanTexts();
-    // The texts as the running system's backend words them.
-    static ScanTexts forCurrentPlatform();
+    // The texts as a platform backend words them.
+    static ScanTexts of(const PlatformTexts &platform);
 };
 
 namespace DirectScan {

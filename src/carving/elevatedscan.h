@@ -31,14 +31,9 @@
 
 #include "model/bytesource.h"
 #include "model/filesignature.h"
+#include "system/commandrunner.h"
 
-class AdministratorLauncher;
 class ScanSink;
-
-// Makes a launcher for one administrator run. The scan calls it on its worker
-// thread; the byte source of its hits calls it later on whatever thread saves
-// them, so each call should give an object that thread may use.
-using AdministratorLauncherFactory = std::function<std::unique_ptr<AdministratorLauncher>()>;
 
 struct ElevatedScanOptions {
     // Where the work folder and the fetch folders of saving go; empty means

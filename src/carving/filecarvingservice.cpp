@@ -14,168 +14,116 @@
 
 #include "model/bytecount.h"
 
-// Posting goes through the application object rather than the service: the
-// service may be destroyed on the main thread while a worker posts, and
-// posting to a dead receiver is undefined, whereas the application outlives
-// every service. The QPointer is read on the main thread only, where the
-// service dies, so the check cannot race.
-
-ScanContext::ScanContext(QPointer<FileCarvingService> service, std::shared_ptr<ScanControl> control, ScanTexts texts)
-    : m_service(std::move(service))
-    , m_control(std::move(control))
-    , m_texts(std::move(texts))
+// The worker side of one scan. Hits are gathered and sent in batches, at the
+// pace of the progress posts (or sooner, before any other change), so that a
+// source with thousands of hits a second does not post thousands of events;
+// the order of everything the scan reports is kept.
+class CarvingSink final : public ReviewingSink
 {
-}
+public:
+    CarvingSink(Request<FileCarvingService> &request, ScanTexts texts)
+        : m_request(request)
+        , m_texts(std::move(texts))
+    {
+    }
+    ~CarvingSink() override { flushHits(); }
 
-bool ScanContext::shouldCancel() const
-{
-    return m_control->shouldCancel.load();
-}
+    bool shouldCancel() const override { return m_request.isCancelled(); }
 
-bool ScanContext::serviceGone() const
-{
-    return m_control->serviceGone.load();
-}
+    void postStatus(const QString &text) override
+    {
+        post([text](FileCarvingService &service) { service.setStatusMessage(text); });
+    }
 
-void ScanContext::post(std::function<void(FileCarvingService &)> change)
-{
-    QCoreApplication *application = QCoreApplication::instance();
-    if (serviceGone() || !application)
-        return;
-    QMetaObject::invokeMethod(
-        application,
-        [service = m_service, change = std::move(change)] {
-            if (service)
-                change(*service);
-        },
-        Qt::QueuedConnection);
-}
+    void postError(const QString &text) override
+    {
+        post([text](FileCarvingService &service) { service.setErrorMessage(text); });
+    }
 
-bool ScanContext::runOnService(const std::function<void(FileCarvingService &)> &work)
-{
-    QCoreApplication *application = QCoreApplication::instance();
-    if (serviceGone() || shouldCancel() || !application)
-        return false;
-    bool ran = false;
-    QMetaObject::invokeMethod(
-        application,
-        [service = m_service, &work, &ran] {
-            if (service) {
-                work(*service);
-                ran = true;
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    return ran;
-}
+    void postCarvedFiles(QList<CarvedFile> files) override
+    {
+        m_posted += files.size();
+        m_pendingHits.append(std::move(files));
+        if (m_pendingHits.size() >= maxBatch)
+            flushHits();
+    }
 
-void ScanContext::postStatus(const QString &text)
-{
-    post([text](FileCarvingService &service) { service.setStatusMessage(text); });
-}
+    void postProgress(quint64 bytesScanned, std::optional<double> fraction,
+                      std::function<QString(qsizetype)> statusText) override
+    {
+        // A progress post that goes out now must find the hits found before
+        // it already in the list, since its text counts them.
+        if (m_request.progressDue())
+            flushHits();
+        m_request.postProgress([bytesScanned, fraction, statusText = std::move(statusText)](FileCarvingService &service) {
+            service.applyProgress(bytesScanned, fraction);
+            service.setStatusMessage(statusText(service.m_model->rowCount()));
+        });
+    }
 
-void ScanContext::postError(const QString &text)
-{
-    post([text](FileCarvingService &service) { service.setErrorMessage(text); });
-}
+    // The number of hits this scan has posted so far. The list was emptied
+    // when the scan started and only this scan appends to it, so this is its
+    // length once the posted hits have arrived, without a round trip.
+    qsizetype postedHitCount() const { return m_posted; }
 
-void ScanContext::postCarvedFiles(QList<CarvedFile> files)
-{
-    if (files.isEmpty())
-        return;
-    m_postedHits += files.size();
-    post([files = std::move(files)](FileCarvingService &service) mutable {
-        service.m_model->append(std::move(files));
-    });
-}
+    bool withHits(const std::function<void(HitTable &)> &step) override
+    {
+        flushHits();
+        return m_request.runOnService([&step](FileCarvingService &service) { step(*service.m_model); });
+    }
 
-void ScanContext::postProgress(quint64 bytesScanned, std::optional<double> fraction,
-                               std::function<QString(qsizetype)> statusText)
-{
-    post([bytesScanned, fraction, statusText = std::move(statusText)](FileCarvingService &service) {
-        service.setBytesScanned(bytesScanned);
-        if (fraction)
-            service.setScanProgress(*fraction);
-        service.setStatusMessage(statusText(service.m_model->rowCount()));
-    });
-}
+    void postExistingFileCount(int count) override
+    {
+        post([count](FileCarvingService &service) { service.setExistingFileCount(count); });
+    }
 
-void ScanContext::finishScan()
-{
-    post([](FileCarvingService &service) { service.applyCompletion(); });
-}
+    // Any change; runs after everything posted before it.
+    void post(std::function<void(FileCarvingService &)> change)
+    {
+        flushHits();
+        m_request.post(std::move(change));
+    }
+
+    // The completion step; posted last.
+    void finishScan()
+    {
+        post([](FileCarvingService &service) { service.applyCompletion(); });
+    }
+
+    const ScanTexts &texts() const { return m_texts; }
+
+private:
+    static constexpr qsizetype maxBatch = 4096;
+
+    void flushHits()
+    {
+        if (m_pendingHits.isEmpty())
+            return;
+        m_request.post([files = std::exchange(m_pendingHits, {})](FileCarvingService &service) mutable {
+            service.m_model->append(std::move(files));
+        });
+    }
+
+    Request<FileCarvingService> &m_request;
+    ScanTexts m_texts;
+    QList<CarvedFile> m_pendingHits;
+    qsizetype m_posted = 0;
+};
 
 FileCarvingService::FileCarvingService(QObject *parent)
+    : FileCarvingService(runningPlatform(), parent)
+{
+}
+
+FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObject *parent)
     : QObject(parent)
+    , m_platform(std::move(platform))
     , m_model(new CarvedFileModel(this))
+    , m_volumes(new VolumeListModel(this))
 {
-    // Out of the box the service works on the running system: the volume
-    // list, the administrator scan of a device it can't open and the texts
-    // that name the system's facilities come from the platform backend.
-    // Tests and tools replace any of them through the setters.
-    m_texts = ScanTexts::forCurrentPlatform();
-    m_volumeDiscovery = [] { return discoverVolumes(); };
-    m_elevatedScan = [](ScanContext &context, const QString &devicePath, const QList<FileSignature> &signatures,
-                        const VolumeInfo &volume) {
-        // The helper copies as many chunks as the size allows; the volume's
-        // capacity is its file system's, which on Linux leaves the end of the
-        // device unread, so the device's own size wins where it is known.
-        const qint64 deviceSize = currentPlatform().deviceSize(devicePath);
-        scanDeviceElevated(devicePath, signatures, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, context,
-                           [] { return makeCurrentPlatformAdministrator(); });
-    };
 }
 
-FileCarvingService::~FileCarvingService()
-{
-    m_control->shouldCancel.store(true);
-    m_control->serviceGone.store(true);
-}
-
-QVariantList FileCarvingService::volumeMaps() const
-{
-    QVariantList maps;
-    maps.reserve(m_volumes.size());
-    for (const VolumeInfo &volume : m_volumes)
-        maps.append(volumeToMap(volume));
-    return maps;
-}
-
-QVariantMap FileCarvingService::volumeToMap(const VolumeInfo &volume)
-{
-    return {
-        {QStringLiteral("id"), volume.id.toString(QUuid::WithoutBraces)},
-        {QStringLiteral("name"), volume.name},
-        {QStringLiteral("mountPoint"), volume.mountPoint},
-        {QStringLiteral("device"), volume.device},
-        {QStringLiteral("rawDevice"), volume.rawDevice},
-        {QStringLiteral("fileSystem"), volume.fileSystem},
-        {QStringLiteral("totalSize"), volume.totalSize},
-        {QStringLiteral("freeSize"), volume.freeSize},
-        {QStringLiteral("totalSizeText"), formatByteCount(volume.totalSize)},
-        {QStringLiteral("freeSizeText"), formatByteCount(volume.freeSize)},
-        {QStringLiteral("isExternal"), volume.isExternal},
-        {QStringLiteral("isRemovable"), volume.isRemovable},
-    };
-}
-
-VolumeInfo FileCarvingService::volumeFromMap(const QVariantMap &map)
-{
-    VolumeInfo volume;
-    const QUuid id = QUuid::fromString(map.value(QStringLiteral("id")).toString());
-    if (!id.isNull())
-        volume.id = id;
-    volume.name = map.value(QStringLiteral("name")).toString();
-    volume.mountPoint = map.value(QStringLiteral("mountPoint")).toString();
-    volume.device = map.value(QStringLiteral("device")).toString();
-    volume.rawDevice = map.value(QStringLiteral("rawDevice")).toString();
-    volume.fileSystem = map.value(QStringLiteral("fileSystem")).toString();
-    volume.totalSize = map.value(QStringLiteral("totalSize")).toLongLong();
-    volume.freeSize = map.value(QStringLiteral("freeSize")).toLongLong();
-    volume.isExternal = map.value(QStringLiteral("isExternal")).toBool();
-    volume.isRemovable = map.value(QStringLiteral("isRemovable")).toBool();
-    return volume;
-}
+FileCarvingService::~FileCarvingService() = default;
 
 QList<FileSignature> FileCarvingService::signaturesNamed(const QStringList &typeNames)
 {
@@ -259,12 +207,6 @@ void FileCarvingService::setExistingFileCount(int count)
     Q_EMIT existingFileCountChanged();
 }
 
-void FileCarvingService::setVolumes(QList<VolumeInfo> volumes)
-{
-    m_volumes = std::move(volumes);
-    Q_EMIT volumesChanged();
-}
-
 // Runs on the service's thread before the worker starts, so the worker's
 // first look at the cancel flag and every block it posts come after it.
 void FileCarvingService::beginScan()
@@ -273,11 +215,24 @@ void FileCarvingService::beginScan()
     setScanProgress(0.0);
     if (m_model->rowCount() > 0)
         m_model->reset();
-    m_control->shouldCancel.store(false);
     setErrorMessage(QString());
+    m_pace = {};
     setBytesScanned(0);
     setScanStartTime(QDateTime::currentDateTime());
     setStatusMessage(QStringLiteral("Initializing scan..."));
+}
+
+void FileCarvingService::applyProgress(quint64 bytesScanned, std::optional<double> fraction)
+{
+    const double elapsed =
+        m_scanStartTime.isValid() ? double(m_scanStartTime.msecsTo(QDateTime::currentDateTime())) / 1000.0 : 0.0;
+    m_pace = ScanPace::of(bytesScanned, fraction, elapsed);
+    if (fraction)
+        setScanProgress(*fraction);
+    // Emitted even when the count stayed, so that the rate and the time left
+    // that hang on this signal follow the clock.
+    m_bytesScanned = bytesScanned;
+    Q_EMIT bytesScannedChanged();
 }
 
 void FileCarvingService::applyCompletion()
@@ -286,16 +241,15 @@ void FileCarvingService::applyCompletion()
         m_scanStartTime.isValid() ? double(m_scanStartTime.msecsTo(QDateTime::currentDateTime())) / 1000.0 : 0.0;
     setIsScanning(false);
     setScanProgress(1.0);
+    m_pace.secondsLeft.reset();
     setStatusMessage(completionText(m_model->rowCount(), m_bytesScanned, elapsed));
 }
 
-void FileCarvingService::startWorker(std::function<void(ScanContext &)> job)
+void FileCarvingService::startScan(std::function<void(CarvingSink &)> job)
 {
-    auto context = std::make_shared<ScanContext>(QPointer<FileCarvingService>(this), m_control, m_texts);
-    QThreadPool::globalInstance()->start([context, job = std::move(job)] {
-        if (context->serviceGone())
-            return;
-        job(*context);
+    m_scanWork.start([job = std::move(job), texts = ScanTexts::of(m_platform->texts())](Request<FileCarvingService> &request) {
+        CarvingSink sink(request, texts);
+        job(sink);
     });
 }
 
@@ -315,29 +269,32 @@ void FileCarvingService::scanVolume(const VolumeInfo &volume, Signatures signatu
 {
     beginScan();
     const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
-    startWorker([volume, chosen, elevated = m_elevatedScan, directoryScan = m_directoryScan,
-                 matching = m_matching](ScanContext &context) {
+    startScan([volume, chosen, platform = m_platform, directoryScan = m_directoryScan,
+               matching = m_matching](CarvingSink &sink) {
         const QString devicePath = volume.rawDevice.isEmpty() ? volume.device : volume.rawDevice;
-        context.postStatus(QStringLiteral("Scanning device ") + devicePath + QStringLiteral(" for file signatures..."));
-        // Without an elevated scan to turn to, the direct scan itself reports
-        // why the device could not be opened.
-        if (probeOpen(devicePath) || !elevated) {
-            scanRawFile(devicePath, chosen, volume.name, context, context.texts());
+        sink.postStatus(QStringLiteral("Scanning device ") + devicePath + QStringLiteral(" for file signatures..."));
+        if (probeOpen(devicePath)) {
+            scanRawFile(devicePath, chosen, volume.name, sink, sink.texts());
         } else {
-            context.postStatus(QStringLiteral("Requesting administrator privileges..."));
-            elevated(context, devicePath, chosen, volume);
+            sink.postStatus(QStringLiteral("Requesting administrator privileges..."));
+            // The volume's capacity is its file system's, which on Linux
+            // leaves the end of the device unread; the device's own size
+            // wins where it is known.
+            const qint64 deviceSize = platform->deviceSize(devicePath);
+            scanDeviceElevated(devicePath, chosen, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, sink,
+                               administratorsOf(platform));
         }
-        if (directoryScan && context.postedHitCount() == 0) {
-            context.post([](FileCarvingService &service) {
+        if (directoryScan && sink.postedHitCount() == 0) {
+            sink.post([](FileCarvingService &service) {
                 service.setErrorMessage(QString());
                 service.setStatusMessage(
                     QStringLiteral("Raw scan found no files (drive may be encrypted). Scanning directory..."));
             });
-            directoryScan(context, volume.mountPoint, chosen);
+            directoryScan(sink, volume.mountPoint, chosen);
         }
-        if (matching && context.postedHitCount() != 0)
-            matching(context, volume.mountPoint, chosen);
-        context.finishScan();
+        if (matching && sink.postedHitCount() != 0)
+            matching(sink, volume.mountPoint, chosen);
+        sink.finishScan();
     });
 }
 
@@ -345,12 +302,12 @@ void FileCarvingService::scanDirectory(const QString &path, Signatures signature
 {
     beginScan();
     const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
-    startWorker([path, chosen, directoryScan = m_directoryScan, matching = m_matching](ScanContext &context) {
+    startScan([path, chosen, directoryScan = m_directoryScan, matching = m_matching](CarvingSink &sink) {
         if (directoryScan)
-            directoryScan(context, path, chosen);
-        if (matching && context.postedHitCount() != 0)
-            matching(context, path, chosen);
-        context.finishScan();
+            directoryScan(sink, path, chosen);
+        if (matching && sink.postedHitCount() != 0)
+            matching(sink, path, chosen);
+        sink.finishScan();
     });
 }
 
@@ -360,25 +317,26 @@ void FileCarvingService::scanDiskImage(const QUrl &url, Signatures signatures)
     const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
     const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
     const QString sourceName = QFileInfo(path).fileName();
-    startWorker([path, sourceName, chosen](ScanContext &context) {
-        scanRawFile(path, chosen, sourceName, context, context.texts());
-        context.finishScan();
+    startScan([path, sourceName, chosen](CarvingSink &sink) {
+        scanRawFile(path, chosen, sourceName, sink, sink.texts());
+        sink.finishScan();
     });
 }
 
 void FileCarvingService::refreshVolumes()
 {
-    startWorker([discovery = m_volumeDiscovery](ScanContext &context) {
-        QList<VolumeInfo> found = discovery ? discovery() : QList<VolumeInfo>();
-        context.post([found = std::move(found)](FileCarvingService &service) mutable {
-            service.setVolumes(std::move(found));
+    m_volumeWork.start([platform = m_platform](Request<FileCarvingService> &request) {
+        QList<VolumeInfo> found = platform->discoverVolumes();
+        request.post([found = std::move(found)](FileCarvingService &service) mutable {
+            service.m_volumes->setVolumes(std::move(found));
         });
     });
 }
 
-void FileCarvingService::startVolumeScan(const QVariantMap &volume, const QStringList &typeNames)
+void FileCarvingService::startVolumeScan(const QString &volumeId, const QStringList &typeNames)
 {
-    scanVolume(volumeFromMap(volume), signaturesNamed(typeNames));
+    if (const std::optional<VolumeInfo> volume = m_volumes->volumeWithId(volumeId))
+        scanVolume(*volume, signaturesNamed(typeNames));
 }
 
 void FileCarvingService::startDirectoryScan(const QString &path, const QStringList &typeNames)

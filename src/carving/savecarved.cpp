@@ -1,5 +1,7 @@
 #include "savecarved.h"
 
+#include "model/collisionfreenames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,44 +42,6 @@ SaveError systemError(int number, const QString &path)
                      path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(number))};
 }
 
-// Names to try in `folder`, in order: the base name, then "stem (n).ext".
-class CandidateNames
-{
-public:
-    CandidateNames(const QString &folder, const QString &baseName)
-        : m_folder(folder)
-        , m_baseName(baseName)
-    {
-        // A leading dot starts a hidden name, not an extension.
-        const qsizetype dot = baseName.lastIndexOf(QLatin1Char('.'));
-        if (dot > 0) {
-            m_stem = baseName.left(dot);
-            m_extension = baseName.mid(dot + 1);
-        } else {
-            m_stem = baseName;
-        }
-    }
-
-    QString next()
-    {
-        const int n = m_next++;
-        QString name = m_baseName;
-        if (n > 0) {
-            name = m_stem + QStringLiteral(" (") + QString::number(n) + QLatin1Char(')');
-            if (!m_extension.isEmpty())
-                name += QLatin1Char('.') + m_extension;
-        }
-        return QDir(m_folder).filePath(name);
-    }
-
-private:
-    QString m_folder;
-    QString m_baseName;
-    QString m_stem;
-    QString m_extension;
-    int m_next = 0;
-};
-
 bool writeAll(int fd, const char *bytes, qint64 length)
 {
     qint64 done = 0;
@@ -96,7 +60,7 @@ bool writeAll(int fd, const char *bytes, qint64 length)
 }
 
 // Creates the first free candidate exclusively and returns its descriptor.
-int createExclusive(CandidateNames &names, QString *path, mode_t mode, int *error)
+int createExclusive(CollisionFreeNames &names, QString *path, mode_t mode, int *error)
 {
     for (;;) {
         *path = names.next();
@@ -223,7 +187,7 @@ SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QStrin
                                      QStringLiteral("The source changed since the scan; the bytes at offset %1 are no "
                                                     "longer the ones found there.")
                                          .arg(file.offset)}};
-    CandidateNames names(folder, baseName);
+    CollisionFreeNames names(folder, baseName);
     QString path;
     int error = 0;
     const int fd = createExclusive(names, &path, 0666, &error);
@@ -241,7 +205,7 @@ SaveResult copySource(const CarvedFile &file, const QString &folder, const QStri
     struct stat status {};
     if (::stat(source.constData(), &status) != 0)
         return {QString(), SaveError::nothingToSave()};
-    CandidateNames names(folder, baseName);
+    CollisionFreeNames names(folder, baseName);
     QString path;
     if (S_ISDIR(status.st_mode)) {
         for (;;) {

@@ -8,9 +8,22 @@
 
 #include "model/records.h"
 
-// What a scan routine running on a worker thread reports to. The carving
-// service implements it by posting each call, in order, to its own thread;
-// tests and the command-line carver implement it directly.
+// The hits of a scan as a step that revisits them sees them (the existing-file
+// matching): read them, and mark each one.
+class HitTable
+{
+public:
+    virtual ~HitTable() = default;
+
+    virtual qsizetype hitCount() const = 0;
+    virtual const CarvedFile &hitAt(qsizetype row) const = 0;
+    virtual void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath) = 0;
+};
+
+// What a scan step running on a worker thread reports to. The carving service
+// implements it by posting each call, in order, to its own thread; the
+// command-line carver and tests implement it directly, so every step runs
+// without the service.
 class ScanSink
 {
 public:
@@ -29,4 +42,18 @@ public:
     // a status text built from the number of hits at the moment it is shown.
     virtual void postProgress(quint64 bytesScanned, std::optional<double> fraction,
                               std::function<QString(qsizetype hitCount)> statusText) = 0;
+};
+
+// A sink that also lets a step revisit the hits posted so far: the
+// existing-file matching reads them and marks each one.
+class ReviewingSink : public ScanSink
+{
+public:
+    // Runs `step` over the hits on the thread that owns them, after every hit
+    // posted before has arrived, and waits for it. False, without running
+    // it, when the scan was cancelled.
+    virtual bool withHits(const std::function<void(HitTable &)> &step) = 0;
+
+    // How many hits the matching found to be files that still exist.
+    virtual void postExistingFileCount(int count) = 0;
 };

@@ -23,6 +23,7 @@
 #include "system/platform.h"
 #include "carving/filecarvingservice.h"
 #include "carving/savecarved.h"
+#include "carving/scanpace.h"
 #include "model/bytecount.h"
 
 namespace {
@@ -49,15 +50,9 @@ int complain(const QString &text, int code)
     return code;
 }
 
-QString clock(double seconds)
-{
-    const qint64 whole = qint64(seconds + 0.5);
-    return QString::asprintf("%lld:%02lld", whole / 60, whole % 60);
-}
-
 // Reports a scan on the console: hits on stdout when listing, progress on
 // stderr as a bar on a terminal and as plain lines otherwise.
-class ConsoleSink final : public ScanSink
+class ConsoleSink final : public ReviewingSink
 {
 public:
     ConsoleSink(bool listHits, qint64 knownTotal)
@@ -115,6 +110,17 @@ public:
         }
     }
 
+    bool withHits(const std::function<void(HitTable &)> &step) override
+    {
+        if (shouldCancel())
+            return false;
+        HitList table(m_hits);
+        step(table);
+        return true;
+    }
+
+    void postExistingFileCount(int) override {}
+
     void finish() { clearBar(); }
 
     const QList<CarvedFile> &hits() const { return m_hits; }
@@ -123,10 +129,26 @@ public:
     bool failed() const { return m_failed; }
 
 private:
+    // The hits as the matching sees them.
+    class HitList final : public HitTable
+    {
+    public:
+        explicit HitList(QList<CarvedFile> &hits) : m_hits(hits) {}
+        qsizetype hitCount() const override { return m_hits.size(); }
+        const CarvedFile &hitAt(qsizetype row) const override { return m_hits.at(row); }
+        void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> path) override
+        {
+            m_hits[row].recoveryStatus = status;
+            m_hits[row].matchedExistingPath = std::move(path);
+        }
+
+    private:
+        QList<CarvedFile> &m_hits;
+    };
+
     void drawBar(std::optional<double> fraction)
     {
-        const double seconds = std::max(0.001, double(m_clock.elapsed()) / 1000.0);
-        const double rate = double(m_bytesScanned) / seconds;
+        const ScanPace pace = ScanPace::of(m_bytesScanned, fraction, double(m_clock.elapsed()) / 1000.0);
         QString line = QStringLiteral("\r");
         if (fraction) {
             constexpr int width = 30;
@@ -137,11 +159,9 @@ private:
         line += formatByteCount(qint64(m_bytesScanned));
         if (m_knownTotal > 0)
             line += QStringLiteral(" / ") + formatByteCount(m_knownTotal);
-        line += QStringLiteral("  ") + formatByteCount(qint64(rate)) + QStringLiteral("/s");
-        if (m_knownTotal > 0 && rate > 0) {
-            const double left = double(std::max<qint64>(0, m_knownTotal - qint64(m_bytesScanned))) / rate;
-            line += QStringLiteral("  ETA ") + clock(left);
-        }
+        line += QStringLiteral("  ") + formatByteCount(qint64(pace.bytesPerSecond)) + QStringLiteral("/s");
+        if (pace.secondsLeft)
+            line += QStringLiteral("  ETA ") + formatDuration(*pace.secondsLeft);
         line += QStringLiteral("  ") + QString::number(m_hits.size()) + QStringLiteral(" found\033[K");
         printTo(stderr, line);
         std::fflush(stderr);
@@ -229,11 +249,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvel-carve"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+    const std::shared_ptr<Platform> platform = runningPlatform();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Finds files by their signatures in a device or disk image and saves them. The source is only read."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("Device node or disk-image file to scan."));
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("Save every hit into FOLDER."), QStringLiteral("FOLDER"));
@@ -260,7 +283,7 @@ int main(int argc, char *argv[])
         return ok;
     }
     if (parser.isSet(listVolumesOption)) {
-        const QList<VolumeInfo> volumes = discoverVolumes();
+        const QList<VolumeInfo> volumes = platform->discoverVolumes();
         if (volumes.isEmpty())
             return complain(QStringLiteral("no mounted volume found"), failure);
         printTo(stdout, formatVolumeList(volumes));
@@ -307,7 +330,7 @@ int main(int argc, char *argv[])
 
     std::signal(SIGINT, onInterrupt);
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
-    scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::forCurrentPlatform());
+    scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::of(platform->texts()));
     sink.finish();
     const QString summary = FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds());
 

@@ -25,9 +25,15 @@ void attachStreams(QProcess &process, StreamMode mode)
     }
 }
 
+class ProcessRunner final : public CommandRunner
+{
+public:
+    RawToolResult runRaw(const QString &path, const QStringList &arguments, StreamMode mode) override;
+};
+
 } // namespace
 
-RawToolResult runToolRaw(const QString &path, const QStringList &arguments, StreamMode mode)
+RawToolResult ProcessRunner::runRaw(const QString &path, const QStringList &arguments, StreamMode mode)
 {
     RawToolResult result;
     QProcess process;
@@ -70,9 +76,19 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
     return text;
 }
 
-ToolResult runTool(const QString &path, const QStringList &arguments, StreamMode mode)
+std::shared_ptr<CommandRunner> CommandRunner::processes()
 {
-    const RawToolResult raw = runToolRaw(path, arguments, mode);
+    static const std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessRunner>();
+    return runner;
+}
+
+ToolResult CommandRunner::run(const QString &path, const QStringList &arguments, StreamMode mode)
+{
+    return decodedResult(runRaw(path, arguments, mode));
+}
+
+ToolResult decodedResult(const RawToolResult &raw)
+{
     ToolResult result;
     result.launched = raw.launched;
     result.startError = raw.startError;

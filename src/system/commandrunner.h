@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,20 +23,38 @@ struct ToolResult {
     std::optional<QString> startError; // the platform's reason, when not launched
 };
 
-// Runs the executable at `path` with `arguments` (no shell, same working
-// folder and environment), waits for it to exit and returns what it printed.
-// Blocks the calling thread; never call it on the GUI thread.
-ToolResult runTool(const QString &path, const QStringList &arguments, StreamMode mode);
-
-// The same run, with the captured bytes undecoded. For callers that must look
-// at the raw stream before deciding what it means (the elevation marker).
+// The result of a run with the captured bytes undecoded, for callers that must
+// look at the raw stream before deciding what it means (the elevation marker).
 struct RawToolResult {
     bool launched = false;
     QByteArray output;
     int exitStatus = 0;
     std::optional<QString> startError;
 };
-RawToolResult runToolRaw(const QString &path, const QStringList &arguments, StreamMode mode);
+
+// Runs programs as child processes. Everything that starts a tool goes
+// through one of these, handed to it by whoever made it, so that tests can
+// hand in a runner that answers with captured output.
+class CommandRunner
+{
+public:
+    virtual ~CommandRunner() = default;
+
+    // Runs the executable at `path` with `arguments` (no shell, same working
+    // folder and environment), waits for it to exit and returns what it
+    // printed. Blocks the calling thread; never call it on the GUI thread.
+    virtual RawToolResult runRaw(const QString &path, const QStringList &arguments, StreamMode mode) = 0;
+
+    // The same run with the output decoded as strict UTF-8.
+    ToolResult run(const QString &path, const QStringList &arguments, StreamMode mode);
+
+    // The runner that starts real processes; it keeps no state, so one is
+    // shared by everyone.
+    static std::shared_ptr<CommandRunner> processes();
+};
+
+// A raw result with its output decoded as strict UTF-8.
+ToolResult decodedResult(const RawToolResult &raw);
 
 // Strict UTF-8: absent when any byte sequence is invalid or cut short.
 std::optional<QString> decodeUtf8(const QByteArray &bytes);
@@ -73,3 +92,8 @@ public:
                                                                     const QStringList &arguments,
                                                                     QString *error) = 0;
 };
+
+// Makes a launcher for one administrator run. Work keeps a factory rather than
+// a launcher when it runs on whatever thread comes later (saving): each call
+// gives an object that thread may use.
+using AdministratorLauncherFactory = std::function<std::unique_ptr<AdministratorLauncher>()>;

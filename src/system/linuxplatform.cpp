@@ -49,9 +49,9 @@ ToolResult interpretElevatedRun(const RawToolResult &raw)
 ToolResult LinuxAdministratorLauncher::runShell(const QString &command, StreamMode mode)
 {
     if (m_config.runningAsRoot)
-        return runTool(m_config.shell, {u"-c"_s, command}, mode);
+        return m_runner->run(m_config.shell, {u"-c"_s, command}, mode);
     const StreamMode pkexecMode = mode == StreamMode::discardAll ? StreamMode::outputOnly : mode;
-    return interpretElevatedRun(runToolRaw(m_config.pkexec, pkexecShellArguments(m_config.shell, command, mode), pkexecMode));
+    return interpretElevatedRun(m_runner->runRaw(m_config.pkexec, pkexecShellArguments(m_config.shell, command, mode), pkexecMode));
 }
 
 std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetached(const QString &scriptPath,
@@ -240,10 +240,11 @@ QString firstLine(const std::optional<QString> &output)
 class LinuxPlatform final : public Platform
 {
 public:
-    explicit LinuxPlatform(const ToolPaths &tools)
-        : m_tools(tools)
+    LinuxPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner)
+        : Platform(runner)
+        , m_tools(tools)
         , m_texts(PlatformTexts::gnuLinux())
-        , m_launcher({tools.pkexec, tools.shell, tools.bash, ::geteuid() == 0})
+        , m_launcher({tools.pkexec, tools.shell, tools.bash, ::geteuid() == 0}, runner)
     {
     }
 
@@ -390,7 +391,7 @@ private:
         // direct probe needs read access to the device.
         if (!m_tools.findmnt.isEmpty()) {
             const QString label = firstLine(
-                runTool(m_tools.findmnt, {u"-no"_s, u"LABEL"_s, u"--mountpoint"_s, mount.mountPoint}, StreamMode::outputOnly)
+                runner().run(m_tools.findmnt, {u"-no"_s, u"LABEL"_s, u"--mountpoint"_s, mount.mountPoint}, StreamMode::outputOnly)
                     .output);
             if (!label.isEmpty())
                 return label;
@@ -402,7 +403,7 @@ private:
                 return decodeUdevName(link.fileName());
         }
         if (::geteuid() == 0 && !m_tools.blkid.isEmpty()) {
-            return firstLine(runTool(m_tools.blkid, {u"-p"_s, u"-s"_s, u"LABEL"_s, u"-o"_s, u"value"_s, mount.source},
+            return firstLine(runner().run(m_tools.blkid, {u"-p"_s, u"-s"_s, u"LABEL"_s, u"-o"_s, u"value"_s, mount.source},
                                      StreamMode::outputOnly)
                                  .output);
         }
@@ -416,7 +417,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools)
+std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner)
 {
-    return std::make_unique<LinuxPlatform>(tools);
+    return std::make_unique<LinuxPlatform>(tools, std::move(runner));
 }

@@ -38,7 +38,11 @@ struct LinuxAdministratorConfig {
 class LinuxAdministratorLauncher final : public AdministratorLauncher
 {
 public:
-    explicit LinuxAdministratorLauncher(LinuxAdministratorConfig config) : m_config(std::move(config)) {}
+    explicit LinuxAdministratorLauncher(LinuxAdministratorConfig config,
+                                        std::shared_ptr<CommandRunner> runner = CommandRunner::processes())
+        : m_config(std::move(config)), m_runner(std::move(runner))
+    {
+    }
 
     ToolResult runShell(const QString &command, StreamMode mode) override;
     // `pkexec bash SCRIPT ARGS...`; an unprivileged caller can't signal the
@@ -50,6 +54,7 @@ public:
 
 private:
     LinuxAdministratorConfig m_config;
+    std::shared_ptr<CommandRunner> m_runner;
 };
 
 // Removable and external flags of the disk that holds `device`, from sysfs
@@ -80,4 +85,4 @@ QString gnuCopyCommand(const QString &source, const QString &destination, bool i
 QString extendedRegexEscaped(const QString &text);
 QStringList locateArguments(const QString &folder, const QStringList &extensions);
 
-std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools);
+std::unique_ptr<Platform> makeLinuxPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner);

@@ -103,7 +103,7 @@ QList<VolumeInfo> assembleMacVolumes(const QList<MountedVolumeAttributes> &volum
 
 ToolResult MacAdministratorLauncher::runShell(const QString &command, StreamMode mode)
 {
-    ToolResult result = runTool(m_osascript, {u"-e"_s, administratorShellScript(command)}, mode);
+    ToolResult result = m_runner->run(m_osascript, {u"-e"_s, administratorShellScript(command)}, mode);
     // "do shell script" hands back the output with every line ending turned
     // into a carriage return (Apple TN2065) unless told "without altering
     // line endings"; callers split at line feeds.
@@ -134,8 +134,8 @@ bool isHiddenMacVolume(const QString &mountPoint)
 class MacPlatform final : public Platform
 {
 public:
-    explicit MacPlatform(const ToolPaths &tools)
-        : m_tools(tools), m_texts(PlatformTexts::macOS()), m_launcher(tools.osascript)
+    MacPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner)
+        : Platform(runner), m_tools(tools), m_texts(PlatformTexts::macOS()), m_launcher(tools.osascript, runner)
     {
     }
 
@@ -160,7 +160,7 @@ public:
             mounted.append(attributes);
         }
         return assembleMacVolumes(mounted, [this](const QString &mountPoint) {
-            const ToolResult run = runTool(m_tools.diskutil, {u"info"_s, mountPoint}, StreamMode::outputOnly);
+            const ToolResult run = runner().run(m_tools.diskutil, {u"info"_s, mountPoint}, StreamMode::outputOnly);
             if (!run.launched)
                 return DiskInfo{u"unknown"_s, u"unknown"_s};
             return parseDiskutilInfo(run.output.value_or(QString()));
@@ -237,7 +237,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Platform> makeMacPlatform(const ToolPaths &tools)
+std::unique_ptr<Platform> makeMacPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner)
 {
-    return std::make_unique<MacPlatform>(tools);
+    return std::make_unique<MacPlatform>(tools, std::move(runner));
 }

@@ -54,7 +54,10 @@ QList<VolumeInfo> assembleMacVolumes(const QList<MountedVolumeAttributes> &volum
 class MacAdministratorLauncher final : public AdministratorLauncher
 {
 public:
-    explicit MacAdministratorLauncher(QString osascript) : m_osascript(std::move(osascript)) {}
+    explicit MacAdministratorLauncher(QString osascript, std::shared_ptr<CommandRunner> runner = CommandRunner::processes())
+        : m_osascript(std::move(osascript)), m_runner(std::move(runner))
+    {
+    }
 
     ToolResult runShell(const QString &command, StreamMode mode) override;
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath,
@@ -63,6 +66,7 @@ public:
 
 private:
     QString m_osascript;
+    std::shared_ptr<CommandRunner> m_runner;
 };
 
-std::unique_ptr<Platform> makeMacPlatform(const ToolPaths &tools);
+std::unique_ptr<Platform> makeMacPlatform(const ToolPaths &tools, std::shared_ptr<CommandRunner> runner);

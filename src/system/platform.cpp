@@ -3,7 +3,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <mutex>
 
 #include "model/bytecount.h"
 #include "system/linuxplatform.h"
@@ -152,30 +151,15 @@ PlatformTexts PlatformTexts::gnuLinux()
     return t;
 }
 
-namespace {
-
-std::mutex platformMutex;
-std::unique_ptr<Platform> installedPlatform;
-
-} // namespace
-
-Platform &currentPlatform()
+std::shared_ptr<Platform> runningPlatform()
 {
-    const std::lock_guard lock(platformMutex);
-    if (!installedPlatform) {
+    static const std::shared_ptr<Platform> platform =
 #ifdef Q_OS_MACOS
-        installedPlatform = makePlatform(PlatformKind::macOS);
+        makePlatform(PlatformKind::macOS);
 #else
-        installedPlatform = makePlatform(PlatformKind::gnuLinux);
+        makePlatform(PlatformKind::gnuLinux);
 #endif
-    }
-    return *installedPlatform;
-}
-
-void setCurrentPlatform(std::unique_ptr<Platform> platform)
-{
-    const std::lock_guard lock(platformMutex);
-    installedPlatform = std::move(platform);
+    return platform;
 }
 
 qint64 Platform::deviceSize(const QString &) const
@@ -184,24 +168,29 @@ qint64 Platform::deviceSize(const QString &) const
 }
 
 namespace {
-class CurrentPlatformAdministrator final : public AdministratorLauncher
+class ForwardingAdministrator final : public AdministratorLauncher
 {
 public:
+    explicit ForwardingAdministrator(std::shared_ptr<Platform> platform) : m_platform(std::move(platform)) {}
+
     ToolResult runShell(const QString &command, StreamMode mode) override
     {
-        return currentPlatform().administrator().runShell(command, mode);
+        return m_platform->administrator().runShell(command, mode);
     }
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
                                                             QString *error) override
     {
-        return currentPlatform().administrator().startDetached(scriptPath, arguments, error);
+        return m_platform->administrator().startDetached(scriptPath, arguments, error);
     }
+
+private:
+    std::shared_ptr<Platform> m_platform;
 };
 } // namespace
 
-std::unique_ptr<AdministratorLauncher> makeCurrentPlatformAdministrator()
+AdministratorLauncherFactory administratorsOf(std::shared_ptr<Platform> platform)
 {
-    return std::make_unique<CurrentPlatformAdministrator>();
+    return [platform = std::move(platform)] { return std::make_unique<ForwardingAdministrator>(platform); };
 }
 
 std::unique_ptr<Platform> makePlatform(PlatformKind kind)
@@ -209,16 +198,11 @@ std::unique_ptr<Platform> makePlatform(PlatformKind kind)
     return makePlatform(kind, ToolPaths::defaultsFor(kind));
 }
 
-std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools)
+std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools, std::shared_ptr<CommandRunner> runner)
 {
     if (kind == PlatformKind::macOS)
-        return makeMacPlatform(tools);
-    return makeLinuxPlatform(tools);
-}
-
-QList<VolumeInfo> discoverVolumes()
-{
-    return currentPlatform().discoverVolumes();
+        return makeMacPlatform(tools, std::move(runner));
+    return makeLinuxPlatform(tools, std::move(runner));
 }
 
 void sortExternalFirst(QList<VolumeInfo> &volumes)

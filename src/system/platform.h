@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include "model/records.h"
@@ -94,11 +95,16 @@ struct TrashLocation {
 class Platform
 {
 public:
+    explicit Platform(std::shared_ptr<CommandRunner> runner) : m_runner(std::move(runner)) {}
     virtual ~Platform() = default;
 
     virtual PlatformKind kind() const = 0;
     virtual const PlatformTexts &texts() const = 0;
     virtual const ToolPaths &tools() const = 0;
+
+    // Every child process of this backend, and of the services that use it,
+    // is started through this runner.
+    CommandRunner &runner() const { return *m_runner; }
 
     // Runs shell text and detached helpers as root, behind the system's
     // password dialog.
@@ -152,24 +158,26 @@ public:
     // where the user grants it (empty when there is no such settings page).
     virtual bool hasFullDiskAccess() const = 0;
     virtual QString fullDiskAccessSettingsUrl() const = 0;
+
+private:
+    std::shared_ptr<CommandRunner> m_runner;
 };
 
-// The backend for this process: macOS on macOS, Linux elsewhere, unless a
-// test installed another one first.
-Platform &currentPlatform();
-void setCurrentPlatform(std::unique_ptr<Platform> platform);
+// The backend of the system this process runs on (macOS on macOS, Linux
+// elsewhere), made on first use with the real tools and processes. This is
+// the one place the program reaches for "the" system: services and screens
+// take a platform in their constructor and fall back to this one only when
+// QML creates them without arguments; tests hand in their own.
+std::shared_ptr<Platform> runningPlatform();
 
 std::unique_ptr<Platform> makePlatform(PlatformKind kind);
-std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools);
+std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools,
+                                       std::shared_ptr<CommandRunner> runner = CommandRunner::processes());
 
-// A launcher that always goes through the current backend's administrator
-// runs. Work that outlives the call that started it (hits that fetch their
-// bytes again when they are saved) keeps one of these rather than a reference
-// to a backend a test may have replaced meanwhile.
-std::unique_ptr<AdministratorLauncher> makeCurrentPlatformAdministrator();
-
-// Volume discovery through the current backend.
-QList<VolumeInfo> discoverVolumes();
+// Launchers that go through `platform`'s administrator runs. Work that
+// outlives the call that started it (hits that fetch their bytes again when
+// they are saved) keeps this factory, and with it the platform.
+AdministratorLauncherFactory administratorsOf(std::shared_ptr<Platform> platform);
 
 // External volumes before the others, keeping the order within each group.
 void sortExternalFirst(QList<VolumeInfo> &volumes);

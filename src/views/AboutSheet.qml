@@ -58,7 +58,7 @@ Popup {
 
         Text {
             Layout.alignment: Qt.AlignHCenter
-            text: "Quorvel File Recovery"
+            text: Qt.application.name
             color: Theme.neonCyan
             font: Theme.titleFont
         }
@@ -66,7 +66,7 @@ Popup {
         Text {
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: -12
-            text: "Version 1.0.0"
+            text: "Version " + Qt.application.version
             color: Theme.textMuted
             font: Theme.captionFont
         }

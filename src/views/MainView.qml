@@ -14,7 +14,7 @@ Window {
     minimumWidth: 1000
     minimumHeight: 650
     visible: false
-    title: "Quorvel File Recovery"
+    title: Qt.application.name
     color: Theme.backgroundDeep
 
     readonly property alias navigation: navigation

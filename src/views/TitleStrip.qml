@@ -59,7 +59,7 @@ Rectangle {
         }
 
         Text {
-            text: "Quorvel File Recovery"
+            text: Qt.application.name
             color: Theme.neonCyan
             font: Theme.mono(14, Font.Bold)
         }

@@ -1,6 +1,9 @@
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QtQml/QQmlExtensionPlugin>
 #include <QtQuickTest/quicktest.h>
+
+#include "appdelegate.h"
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
@@ -10,6 +13,14 @@ class Setup : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
+    void applicationAvailable()
+    {
+        AppDelegate::identifyApplication();
+        // Settings and data the screens write go to a test location, never
+        // to the preferences of whoever runs the tests.
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));

@@ -39,20 +39,6 @@ TestCase {
         return loader().source.toString().split("/").pop()
     }
 
-    function test_window_size() {
-        compare(view.width, 1200)
-        compare(view.height, 800)
-        compare(view.minimumWidth, 1000)
-        compare(view.minimumHeight, 650)
-        compare(Qt.colorEqual(view.color, Theme.backgroundDeep), true)
-    }
-
-    function test_opens_on_trash_recovery() {
-        compare(view.navigation.selectedNav, Recovery.NavigationItem.trashRecovery)
-        tryVerify(() => loader().item !== null)
-        compare(screenFile(), "TrashRecoveryView.qml")
-    }
-
     function test_row_shows_its_screen_data() {
         return [
             { tag: "trashRecovery", item: Recovery.NavigationItem.trashRecovery, title: "Trash Recovery", screen: "TrashRecoveryView.qml" },
@@ -109,8 +95,6 @@ TestCase {
         mouseClick(findChild(view.contentItem, "aboutButton"))
         compare(view.navigation.showingAbout, true)
         tryCompare(sheet, "opened", true)
-        compare(sheet.width, 400)
-        compare(sheet.height, 320)
 
         mouseClick(findChild(sheet.contentItem, "closeButton"))
         compare(view.navigation.showingAbout, false)

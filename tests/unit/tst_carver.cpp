@@ -1,25 +1,12 @@
-#include <QElapsedTimer>
 #include <QTest>
 
 #include "carving/carver.h"
 #include "helpers/referencecarver.h"
+#include "helpers/testsupport.h"
 
 namespace {
 QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-
-std::span<const std::uint8_t> span(const QByteArray &bytes)
-{
-    return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
-}
-
-const FileSignature &catalogueRow(const char *typeName)
-{
-    for (const FileSignature &s : defaultSignatures()) {
-        if (s.typeName == QLatin1String(typeName))
-            return s;
-    }
-    qFatal("no catalogue row %s", typeName);
-}
+std::span<const std::uint8_t> span(const QByteArray &bytes) { return bytesOf(bytes); }
 
 struct Hit {
     std::size_t position;
@@ -97,12 +84,8 @@ private Q_SLOTS:
             << std::vector<Hit>{{2, "JPEG", 14, CarvedFileHealth::partial}};
         QTest::addRow("header cut by the buffer end")
             << QStringList{"PNG"} << QByteArray(40, 'q') + hex("89504E470D0A1A") << std::vector<Hit>{};
-        QTest::addRow("PNG with IEND")
-            << QStringList{"PNG"} << hex("89504E470D0A1A0A") + QByteArray(30, 'p') + hex("49454E44AE426082") + "tail"
-            << std::vector<Hit>{{0, "PNG", 46, CarvedFileHealth::good}};
-        QTest::addRow("PNG without IEND: the whole window")
-            << QStringList{"PNG"} << hex("89504E470D0A1A0A") + QByteArray(30, 'p')
-            << std::vector<Hit>{{0, "PNG", 38, CarvedFileHealth::partial}};
+        QTest::addRow("PNG ends with its IEND chunk")
+            << QStringList{"PNG"} << pngBytes(30) + "tail" << std::vector<Hit>{{0, "PNG", 46, CarvedFileHealth::good}};
         QTest::addRow("footer overlapping the header is not taken")
             << QStringList{"JPEG"} << hex("FFD8FFD9") + QByteArray(20, '\0')
             << std::vector<Hit>{{0, "JPEG", 24, CarvedFileHealth::partial}};
@@ -118,11 +101,6 @@ private Q_SLOTS:
         QTest::addRow("BM everywhere it occurs, while the window exceeds 12")
             << QStringList{"BMP"} << QByteArray("xxBMyyyyyyyyyyyyBMzzzzzzzzzzzzzBMqqqqqqqqqq")
             << std::vector<Hit>{{2, "BMP", 41, CarvedFileHealth::partial}, {16, "BMP", 27, CarvedFileHealth::partial}};
-        QTest::addRow("RIFF WAVE by the WAV row only")
-            << QStringList{} << QByteArray("RIFF") + hex("10200000") + "WAVEfmt " + QByteArray(8, 'd')
-            << std::vector<Hit>{{0, "WAV", 24, CarvedFileHealth::partial}};
-        QTest::addRow("big-endian TIFF: no row")
-            << QStringList{} << hex("4D4D002A") + QByteArray(40, 'e') << std::vector<Hit>{};
         QTest::addRow("empty signature list") << QStringList{"-"} << jpeg << std::vector<Hit>{};
         QTest::addRow("empty buffer") << QStringList{} << QByteArray() << std::vector<Hit>{};
     }
@@ -136,7 +114,7 @@ private Q_SLOTS:
             signatures = defaultSignatures();
         for (const QString &type : types) {
             if (type != QLatin1String("-"))
-                signatures << catalogueRow(type.toLatin1().constData());
+                signatures << catalogueRow(type);
         }
         QCOMPARE(carveInBuffer(signatures, buffer), expected);
     }
@@ -147,7 +125,7 @@ private Q_SLOTS:
     void validatorSeesAtMostSixteenBytes()
     {
         QList<std::size_t> lengths;
-        FileSignature probe = catalogueRow("MP4");
+        FileSignature probe = catalogueRow(QStringLiteral("MP4"));
         probe.validator = [&](std::span<const std::uint8_t> bytes) {
             lengths << bytes.size();
             return SignatureRules::mp4(bytes);
@@ -159,9 +137,6 @@ private Q_SLOTS:
         carver.carve(CarveInput::inBuffer(span(buffer), std::size_t(buffer.size()), 0), [&](const CarveHit &) { ++hits; });
         QCOMPARE(hits, std::size_t(0));   // a window of 10 bytes is too short
         QCOMPARE(lengths, QList<std::size_t>{10});
-        const auto tail = span(buffer).subspan(30);
-        QVERIFY(SignatureRules::mp4(tail));
-        QVERIFY(!SignatureRules::mov(tail) && !SignatureRules::heic(tail) && !SignatureRules::m4a(tail));
         lengths.clear();
         carver.carve(CarveInput::inBuffer(span(longer), std::size_t(longer.size()), 0), [&](const CarveHit &) { ++hits; });
         QCOMPARE(hits, std::size_t(1));
@@ -191,28 +166,24 @@ private Q_SLOTS:
         input.scanLength = input.buffer.size();
         input.area = span(area);
         input.windowCap = 10 * 1024 * 1024;
-        const std::vector<Hit> hits = carve({catalogueRow("JPEG")}, input);
+        const std::vector<Hit> hits = carve({catalogueRow(QStringLiteral("JPEG"))}, input);
         QCOMPARE(hits, (std::vector<Hit>{{std::size_t(headerAt), "JPEG", expectedEnd, CarvedFileHealth::partial}}));
     }
 
     // A row whose size limit is zero or negative has no window and so no hit,
     // rather than an unbounded one.
-    void nonPositiveMaxFileSizeGivesNoHit_data()
-    {
-        QTest::addColumn<qint64>("maxFileSize");
-        QTest::addRow("zero") << qint64(0);
-        QTest::addRow("negative") << qint64(-1);
-    }
     void nonPositiveMaxFileSizeGivesNoHit()
     {
-        QFETCH(qint64, maxFileSize);
-        FileSignature jpeg = catalogueRow("JPEG");
-        jpeg.maxFileSize = maxFileSize;
-        QCOMPARE(carveInBuffer({jpeg}, hex("FFD8FFE0") + QByteArray(64, 'x')), std::vector<Hit>{});
+        for (const qint64 maxFileSize : {qint64(0), qint64(-1)}) {
+            FileSignature jpeg = catalogueRow(QStringLiteral("JPEG"));
+            jpeg.maxFileSize = maxFileSize;
+            QCOMPARE(carveInBuffer({jpeg}, hex("FFD8FFE0") + QByteArray(64, 'x')), std::vector<Hit>{});
+        }
     }
 
     // Tens of thousands of hits sharing a 10 MiB read-ahead: the last-footer
-    // search must not rescan the window per hit (that would take hours).
+    // search must not rescan the window per hit, which would take hours and
+    // run into the test's time limit.
     void manyHitsShareOneFooterSearch()
     {
         constexpr std::size_t MiB = 1024 * 1024;
@@ -225,18 +196,15 @@ private Q_SLOTS:
         input.scanLength = input.buffer.size();
         input.area = span(area);
         input.windowCap = 10 * MiB;
-        const Carver carver({catalogueRow("JPEG")});
+        const Carver carver({catalogueRow(QStringLiteral("JPEG"))});
         std::size_t hits = 0;
         bool allGood = true;
-        QElapsedTimer timer;
-        timer.start();
         carver.carve(input, [&](const CarveHit &h) {
             ++hits;
             allGood &= h.health == CarvedFileHealth::good && h.end == qint64(9 * MiB + 2 - h.position);
         });
         QCOMPARE(hits, std::size_t(65536));
         QVERIFY(allGood);
-        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void scanLengthLimitsStartPositionsOnly()
@@ -245,26 +213,9 @@ private Q_SLOTS:
         // footer beyond scanLength.
         const QByteArray buffer = hex("0000FFD8FF00AAAAFFD8FF") + QByteArray(20, 'x') + hex("FFD9");
         CarveInput input = CarveInput::inBuffer(span(buffer), 8, 1000);
-        QCOMPARE(carve({catalogueRow("JPEG")}, input),
+        QCOMPARE(carve({catalogueRow(QStringLiteral("JPEG"))}, input),
                  (std::vector<Hit>{{2, "JPEG", qint64(buffer.size()) - 2, CarvedFileHealth::good}}));
         QCOMPARE(CarveInput::inBuffer(span(buffer), 1000, 0).scanLength, std::size_t(buffer.size()));
-    }
-
-    void makeCarvedFileFields()
-    {
-        const CarveHit hit{16, 0, 1234, CarvedFileHealth::good};
-        const CarvedFile file = makeCarvedFile(hit, catalogueRow("PDF"), 4096, QStringLiteral("disk.img"), std::nullopt);
-        QCOMPARE(file.signatureType, QStringLiteral("PDF"));
-        QCOMPARE(file.fileExtension, QStringLiteral("pdf"));
-        QCOMPARE(file.offset, quint64(4112));
-        QCOMPARE(file.estimatedSize, qint64(1234));
-        QCOMPARE(file.health, CarvedFileHealth::good);
-        QCOMPARE(file.sourcePath, QStringLiteral("disk.img"));
-        QCOMPARE(file.recoveryStatus, RecoveryStatus::unknown);
-        QVERIFY(!file.recovered);
-        QVERIFY(!file.matchedExistingPath);
-        QVERIFY(!file.id.isNull());
-        QVERIFY(!(file == makeCarvedFile(hit, catalogueRow("PDF"), 4096, QStringLiteral("disk.img"), std::nullopt)));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "carving/carver.h"
 #include "carving/carvescan.h"
 #include "helpers/referencecarver.h"
+#include "helpers/testsupport.h"
 
 Q_DECLARE_METATYPE(PairFilterPath)
 
@@ -285,9 +286,7 @@ private Q_SLOTS:
             const QList<FileSignature> signatures = pickSignatures(rng, size < 4096);
             QByteArray buffer = makeBuffer(rng, size, signatures);
             QByteArray areaBytes;
-            const std::span<const std::uint8_t> bufferSpan(reinterpret_cast<const std::uint8_t *>(buffer.constData()),
-                                                           std::size_t(buffer.size()));
-            CarveInput input = CarveInput::inBuffer(bufferSpan, buffer.size(), 4096);
+            CarveInput input = CarveInput::inBuffer(bytesOf(buffer), buffer.size(), 4096);
             switch (below(rng, 6)) {
             case 0: // area reaching past the buffer, as a read-ahead
                 areaBytes = buffer + makeBuffer(rng, below(rng, 70000), signatures);
@@ -302,8 +301,7 @@ private Q_SLOTS:
                 break;
             }
             if (!areaBytes.isNull())
-                input.area = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(areaBytes.constData()),
-                                                           std::size_t(areaBytes.size()));
+                input.area = bytesOf(areaBytes);
             if (chance(rng, 30))
                 input.scanLength = below(rng, std::size_t(buffer.size()) + 1);
             if (chance(rng, 25))
@@ -436,33 +434,19 @@ private Q_SLOTS:
     {
         QFETCH(QString, type);
         QFETCH(int, inside);
-        QList<FileSignature> signatures;
-        for (const FileSignature &s : defaultSignatures()) {
-            if (s.typeName == type)
-                signatures << s;
-        }
+        const QList<FileSignature> signatures = catalogueRows({type});
         QCOMPARE(signatures.size(), 1);
         const FileSignature &sig = signatures.first();
         QByteArray source(400, 'x');
         source.replace(0, sig.header.size(), sig.header);
         source.replace(40, sig.header.size(), sig.header);
         source.replace(200, sig.footer->size(), *sig.footer);
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
-
+        const auto bytes = bytesOf(source);
         const Carver carver(signatures);
         CarveFooterMemo memo;
-        CarveInput first;
-        first.buffer = {bytes, 30};
-        first.scanLength = 30;
-        first.area = {bytes, std::size_t(200 + inside)};
-        first.footerMemo = &memo;
-        CarveInput second;
-        second.buffer = {bytes + 30, 30};
-        second.scanLength = 30;
-        second.area = {bytes + 30, 370};
-        second.windowEnd = std::size_t(200 + sig.footer->size() - 30);
-        second.baseOffset = 30;
-        second.footerMemo = &memo;
+        const CarveInput first{bytes.first(30), 30, bytes.first(std::size_t(200 + inside)), SIZE_MAX, SIZE_MAX, 0, &memo};
+        const CarveInput second{bytes.subspan(30, 30), 30, bytes.subspan(30), std::size_t(170 + sig.footer->size()),
+                                SIZE_MAX, 30, &memo};
         for (const CarveInput &input : {first, second}) {
             const std::vector<CarveHit> want = referenceCarve(signatures, input);
             const std::vector<CarveHit> got = engineCarve(carver, input);

@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "carving/filecarvingservice.h"
+#include "helpers/testsupport.h"
 
 namespace {
 
@@ -103,20 +104,11 @@ QByteArray wav()
     return b + samples;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QList<QByteArray> savedFiles(const QString &folder)
 {
     QList<QByteArray> files;
-    for (const QFileInfo &entry : QDir(folder).entryInfoList(QDir::Files)) {
-        QFile file(entry.filePath());
-        if (file.open(QIODevice::ReadOnly))
-            files.append(file.readAll());
-    }
+    for (const QFileInfo &entry : QDir(folder).entryInfoList(QDir::Files))
+        files.append(readFile(entry.filePath()));
     return files;
 }
 
@@ -159,27 +151,18 @@ private Q_SLOTS:
         QVERIFY(writeFile(tree + QStringLiteral("/notes.txt"), QByteArray(9000, 'n')));
 
         m_image = m_dir.filePath(QStringLiteral("volume.img"));
-        QProcess mke2fs;
-        mke2fs.start(tool(QStringLiteral("mke2fs")),
-                     {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-t"), QStringLiteral("ext4"),
-                      QStringLiteral("-b"), QStringLiteral("4096"), QStringLiteral("-d"), tree, m_image,
-                      QStringLiteral("8M")});
-        QVERIFY(mke2fs.waitForFinished(30000));
-        QVERIFY2(mke2fs.exitCode() == 0, mke2fs.readAllStandardError().constData());
+        int status = -1;
+        shellOutput(QStringLiteral("'%1' -q -F -t ext4 -b 4096 -d '%2' '%3' 8M").arg(tool(QStringLiteral("mke2fs")), tree, m_image), &status);
+        QCOMPARE(status, 0);
+        const QString debugfs = tool(QStringLiteral("debugfs"));
         for (auto it = m_deleted.cbegin(); it != m_deleted.cend(); ++it) {
-            QProcess debugfs;
-            debugfs.start(tool(QStringLiteral("debugfs")),
-                          {QStringLiteral("-w"), QStringLiteral("-R"), QStringLiteral("rm /") + it.key(), m_image});
-            QVERIFY(debugfs.waitForFinished(30000));
-            QCOMPARE(debugfs.exitCode(), 0);
+            shellOutput(QStringLiteral("'%1' -w -R 'rm /%2' '%3'").arg(debugfs, it.key(), m_image), &status);
+            QCOMPARE(status, 0);
         }
         // The names are gone from the file system.
-        QProcess listing;
-        listing.start(tool(QStringLiteral("debugfs")), {QStringLiteral("-R"), QStringLiteral("ls -l /"), m_image});
-        QVERIFY(listing.waitForFinished(30000));
-        const QByteArray names = listing.readAllStandardOutput();
-        QVERIFY(names.contains("kept.png"));
-        QVERIFY(!names.contains("camera.jpg"));
+        const QString names = shellOutput(QStringLiteral("'%1' -R 'ls -l /' '%2' 2>/dev/null").arg(debugfs, m_image));
+        QVERIFY(names.contains(QStringLiteral("kept.png")));
+        QVERIFY(!names.contains(QStringLiteral("camera.jpg")));
     }
 
     void serviceAndToolBringTheDeletedFilesBack()

@@ -9,58 +9,18 @@
 #include <unistd.h>
 
 #include "carving/directscan.h"
-#include "model/bytecount.h"
+#include "helpers/testsupport.h"
 
 using Plants = QList<QPair<qint64, QByteArray>>;
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
-struct Progress {
-    quint64 bytes = 0;
-    std::optional<double> fraction;
-    QString text;
-};
-
-class RecordingSink : public ScanSink
+// The straightforward procedure: every step read with one pread of step +
+// overlap bytes, every candidate window read again with its own pread. Gives
+// each hit as a line and its bytes.
+QStringList referenceScan(const QString &path, const QList<FileSignature> &signatures, QList<QByteArray> *hitBytes)
 {
-public:
-    bool shouldCancel() const override { return cancelAfterProgress >= 0 && progress.size() >= cancelAfterProgress; }
-    void postStatus(const QString &text) override { statuses.append(text); }
-    void postError(const QString &text) override { errors.append(text); }
-    void postCarvedFiles(QList<CarvedFile> files) override
-    {
-        ++batches;
-        hits.append(files);
-    }
-    void postProgress(quint64 bytes, std::optional<double> fraction,
-                      std::function<QString(qsizetype)> statusText) override
-    {
-        progress.append({bytes, fraction, statusText(hits.size())});
-    }
-
-    qsizetype cancelAfterProgress = -1;
-    QStringList statuses;
-    QStringList errors;
-    QList<CarvedFile> hits;
-    QList<Progress> progress;
-    int batches = 0;
-};
-
-// One hit of the straightforward procedure: every step read with one pread of
-// step + overlap bytes, every candidate window read again with its own pread.
-struct ReferenceHit {
-    quint64 offset = 0;
-    QString type;
-    qint64 size = 0;
-    CarvedFileHealth health = CarvedFileHealth::unknown;
-    QByteArray bytes;
-};
-
-QList<ReferenceHit> referenceScan(const QString &path, const QList<FileSignature> &signatures)
-{
-    QList<ReferenceHit> hits;
+    QStringList hits;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0)
         return hits;
@@ -106,36 +66,13 @@ QList<ReferenceHit> referenceScan(const QString &path, const QList<FileSignature
                 }
                 if (end <= h + 10)
                     continue;
-                hits.append({quint64(a), s.typeName, end, health, window.left(end)});
+                hits << describeHit(quint64(a), s.typeName, end, health);
+                *hitBytes << window.left(end);
             }
         }
     }
     ::close(fd);
     return hits;
-}
-
-QList<FileSignature> named(const QStringList &types)
-{
-    QList<FileSignature> chosen;
-    for (const FileSignature &s : defaultSignatures()) {
-        if (types.contains(s.typeName))
-            chosen.append(s);
-    }
-    return chosen;
-}
-
-QByteArray jpegBytes(int bodySize)
-{
-    QByteArray b = QByteArray::fromHex("FFD8FFE0");
-    b += QByteArray(bodySize, 'j');
-    b += QByteArray::fromHex("FFD9");
-    return b;
-}
-
-QByteArray pngBytes(int bodySize)
-{
-    return QByteArray::fromHex("89504E470D0A1A0A") + QByteArray(bodySize, 'p')
-        + QByteArray::fromHex("49454E44AE426082");
 }
 
 QByteArray wavBytes(int bodySize)
@@ -203,6 +140,9 @@ private Q_SLOTS:
              {}},
             {"header 6 bytes before the end of the first MiB", 2 * MiB, false, {{MiB - 6, jpegBytes(5000)}}, {}},
             {"header exactly at 1 MiB", 2 * MiB, false, {{MiB, jpegBytes(5000)}}, {}},
+            // Validators look past the header, and so past the step.
+            {"validated headers in a step's last byte", 3 * MiB, false,
+             {{MiB - 1, QByteArray("\0\0\0\x18" "ftypheic", 12)}, {2 * MiB - 1, QByteArray("RIFF\x10\0\0\0WEBP", 12)}}, {}},
             {"header cut by the end of the image", MiB + 10, false, {{MiB + 7, jpegBytes(100)}}, {}},
             {"window cut by the end of the image", MiB + 100, false, {{MiB, QByteArray::fromHex("FFD8FFE0")}}, {}},
             {"no footer within 10 MiB", 21 * MiB, false,
@@ -237,31 +177,24 @@ private Q_SLOTS:
         QFETCH(bool, mirrored);
         DirectScan::setMirroredReadAhead(mirrored);
         const auto restore = qScopeGuard([] { DirectScan::setMirroredReadAhead(true); });
-        const QList<FileSignature> signatures = types.isEmpty() ? defaultSignatures() : named(types);
+        const QList<FileSignature> signatures = types.isEmpty() ? defaultSignatures() : catalogueRows(types);
         const QString path = writeImage(m_dir.path(), QStringLiteral("img.dd"), size, random, plants);
         QVERIFY(!path.isEmpty());
 
-        const QList<ReferenceHit> expected = referenceScan(path, signatures);
+        QList<QByteArray> expectedBytes;
+        const QStringList expected = referenceScan(path, signatures, &expectedBytes);
         RecordingSink sink;
         scanRawFile(path, signatures, QStringLiteral("img.dd"), sink);
 
         QVERIFY(sink.errors.isEmpty());
-        QCOMPARE(sink.hits.size(), expected.size());
+        QCOMPARE(describeHits(sink.hits), expected);
         for (qsizetype i = 0; i < expected.size(); ++i) {
             const CarvedFile &hit = sink.hits.at(i);
-            const ReferenceHit &want = expected.at(i);
-            QCOMPARE(hit.offset, want.offset);
-            QCOMPARE(hit.signatureType, want.type);
-            QCOMPARE(hit.estimatedSize, want.size);
-            QCOMPARE(hit.health, want.health);
             QCOMPARE(hit.sourcePath, QStringLiteral("img.dd"));
-            QVERIFY(hit.data);
-            QCOMPARE(hit.data->offset, want.offset);
-            QCOMPARE(hit.data->length, want.size);
-            QCOMPARE(hit.data->head, want.bytes.left(32));
             QByteArray saved;
             QVERIFY(hit.data->read(&saved, nullptr));
-            QCOMPARE(saved, want.bytes);
+            QCOMPARE(saved, expectedBytes.at(i));
+            QCOMPARE(hit.data->head, saved.left(32));
         }
         // Every hit refers to the one source of the scan; none owns its bytes.
         if (!sink.hits.isEmpty()) {
@@ -274,21 +207,7 @@ private Q_SLOTS:
         QCOMPARE(sink.progress.size(), qsizetype((size + MiB - 1) / MiB));
     }
 
-    void plantedFilesComeBackWhole()
-    {
-        const QByteArray jpeg = jpegBytes(3 * MiB);
-        const QString path = writeImage(m_dir.path(), QStringLiteral("whole.img"), 6 * MiB, false,
-                                        {{MiB - 2, jpeg}});
-        RecordingSink sink;
-        scanRawFile(path, named({QStringLiteral("JPEG")}), QStringLiteral("whole.img"), sink);
-        QCOMPARE(sink.hits.size(), 1);
-        QCOMPARE(sink.hits.first().offset, quint64(MiB - 2));
-        QCOMPARE(sink.hits.first().health, CarvedFileHealth::good);
-        QByteArray bytes;
-        QVERIFY(sink.hits.first().data->read(&bytes, nullptr));
-        QCOMPARE(bytes, jpeg);
-    }
-
+    // The last step counts in full: 2 MiB of a 1.5 MiB image, capped at 1.0.
     void progressOfAPartialLastStep()
     {
         const QString path = writeImage(m_dir.path(), QStringLiteral("half.img"), MiB + MiB / 2, false,
@@ -298,14 +217,10 @@ private Q_SLOTS:
         QCOMPARE(sink.statuses, QStringList{QStringLiteral("Scanning half.img...")});
         QCOMPARE(sink.batches, 2); // one batch per step that found something
         QCOMPARE(sink.progress.size(), 2);
-        QCOMPARE(sink.progress.at(0).bytes, quint64(MiB));
-        QCOMPARE(sink.progress.at(0).text, QStringLiteral("Scanning half.img: ") + formatByteCount(MiB)
-                                               + QStringLiteral(" / ") + formatByteCount(MiB + MiB / 2)
-                                               + QStringLiteral(" — 1 files found"));
+        QCOMPARE(sink.progress.at(0).text, QStringLiteral("Scanning half.img: 1 MB / 1.6 MB — 1 files found"));
         QCOMPARE(sink.progress.at(1).bytes, quint64(2 * MiB));
         QCOMPARE(sink.progress.at(1).fraction, std::optional<double>(1.0));
-        QCOMPARE(sink.progress.at(1).text,
-                 QStringLiteral("Scanning half.img: 2.1 MB / 1.6 MB — 2 files found"));
+        QCOMPARE(sink.progress.at(1).text, QStringLiteral("Scanning half.img: 2.1 MB / 1.6 MB — 2 files found"));
     }
 
     void emptyImageReadsNothing()
@@ -314,9 +229,7 @@ private Q_SLOTS:
         RecordingSink sink;
         scanRawFile(path, defaultSignatures(), QStringLiteral("empty.img"), sink);
         QCOMPARE(sink.statuses, QStringList{QStringLiteral("Scanning empty.img...")});
-        QVERIFY(sink.progress.isEmpty());
-        QVERIFY(sink.hits.isEmpty());
-        QVERIFY(sink.errors.isEmpty());
+        QVERIFY(sink.progress.isEmpty() && sink.hits.isEmpty() && sink.errors.isEmpty());
     }
 
     void cancellationFinishesTheStepInHand()
@@ -324,19 +237,17 @@ private Q_SLOTS:
         const QString path = writeImage(m_dir.path(), QStringLiteral("five.img"), 5 * MiB, false,
                                         {{MiB + 5, jpegBytes(50)}, {3 * MiB, jpegBytes(50)}});
         RecordingSink sink;
-        sink.cancelAfterProgress = 2;
-        scanRawFile(path, named({QStringLiteral("JPEG")}), QStringLiteral("five.img"), sink);
+        sink.cancelWhen = [&] { return sink.progress.size() >= 2; };
+        scanRawFile(path, catalogueRows({QStringLiteral("JPEG")}), QStringLiteral("five.img"), sink);
         QCOMPARE(sink.progress.size(), 2);
         QCOMPARE(sink.hits.size(), 1);
     }
 
     void deviceOfUnknownSizeShowsNoTotal()
     {
-        if (!QFile::exists(QStringLiteral("/dev/zero")))
-            QSKIP("no /dev/zero");
         RecordingSink sink;
-        sink.cancelAfterProgress = 2;
-        scanRawFile(QStringLiteral("/dev/zero"), named({QStringLiteral("JPEG"), QStringLiteral("MP4")}),
+        sink.cancelWhen = [&] { return sink.progress.size() >= 2; };
+        scanRawFile(QStringLiteral("/dev/zero"), catalogueRows({QStringLiteral("JPEG"), QStringLiteral("MP4")}),
                     QStringLiteral("zero"), sink);
         QCOMPARE(sink.progress.size(), 2);
         QCOMPARE(sink.progress.at(1).fraction, std::nullopt);
@@ -348,73 +259,39 @@ private Q_SLOTS:
         const QString path = m_dir.path() + QStringLiteral("/missing.img");
         RecordingSink sink;
         scanRawFile(path, defaultSignatures(), QStringLiteral("missing.img"), sink);
-        QCOMPARE(sink.errors, QStringList{QStringLiteral("Cannot open ") + path
-                                          + QStringLiteral(": No such file or directory\n\n💡 Try using \"Directory "
-                                                           "Scan\" mode instead, which does not require raw device "
-                                                           "access.")});
-        QVERIFY(sink.statuses.isEmpty());
-        QVERIFY(sink.progress.isEmpty());
+        QCOMPARE(sink.errors.size(), 1);
+        QVERIFY(sink.errors.first().startsWith(QStringLiteral("Cannot open ") + path + QStringLiteral(": No such file or directory")));
+        QVERIFY(sink.statuses.isEmpty() && sink.progress.isEmpty());
     }
 
+    // Which advice follows which failure; a busy device gets its own message,
+    // with the path in it as often as the platform's text asks for it.
     void openErrorTexts_data()
     {
         QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        const ScanTexts texts;
-        QTest::addRow("busy names the path twice, no reason")
-            << EBUSY
-            << QStringLiteral("Cannot open /dev/rdisk4: Device busy\n\nThe volume may need to be unmounted first.\n"
-                              "Try: diskutil unmount /dev/rdisk4 in Terminal.\n\n💡 Tip: Using \"Directory Scan\" "
-                              "mode does not require unmounting.");
-        QTest::addRow("permission denied") << EACCES
-                                           << QStringLiteral("Cannot open /dev/rdisk4: Permission denied")
-                + texts.rawAccessPrivileges;
-        QTest::addRow("operation not permitted") << EPERM
-                                                 << QStringLiteral("Cannot open /dev/rdisk4: Operation not permitted")
-                + texts.rawAccessPrivileges;
-        QTest::addRow("anything else") << EIO << QStringLiteral("Cannot open /dev/rdisk4: Input/output error")
-                + texts.otherAdvice;
+        QTest::addRow("busy: the platform's text, no reason")
+            << EBUSY << QStringLiteral("/dev/sdb1") << QStringLiteral("/dev/sdb1 busy, umount /dev/sdb1");
+        QTest::newRow("busy, a path holding %2") << EBUSY << QStringLiteral("/tmp/a%2b.img")
+                                                 << QStringLiteral("/tmp/a%2b.img busy, umount /tmp/a%2b.img");
+        QTest::addRow("permission denied") << EACCES << QStringLiteral("/dev/sdb")
+                                           << QStringLiteral("Cannot open /dev/sdb: Permission denied<rights>");
+        QTest::addRow("operation not permitted") << EPERM << QStringLiteral("/dev/sdb")
+                                                 << QStringLiteral("Cannot open /dev/sdb: Operation not permitted<rights>");
+        QTest::addRow("anything else") << EIO << QStringLiteral("/dev/sdb")
+                                       << QStringLiteral("Cannot open /dev/sdb: Input/output error<other>");
     }
     void openErrorTexts()
     {
         QFETCH(int, error);
+        QFETCH(QString, path);
         QFETCH(QString, expected);
-        QCOMPARE(DirectScan::openErrorText(QStringLiteral("/dev/rdisk4"), error, ScanTexts()), expected);
-    }
-
-    void privilegesTextIsExact()
-    {
-        const QByteArray utf8 = ScanTexts().rawAccessPrivileges.toUtf8();
-        QCOMPARE(utf8.size(), 699);
-        QVERIFY(utf8.startsWith("\n\n\xE2\x9A\xA0\xEF\xB8\x8F Raw device access"));
-        QVERIFY(utf8.contains("1\xEF\xB8\x8F\xE2\x83\xA3 Full Disk Access"));
-        QVERIFY(utf8.endsWith("professional recovery tools run as root"));
-    }
-
-    void otherPlatformsSupplyTheirOwnTexts()
-    {
-        ScanTexts linux;
-        linux.deviceBusyTemplate = QStringLiteral("%1 is busy: run umount %1");
-        QCOMPARE(DirectScan::openErrorText(QStringLiteral("/dev/sdb1"), EBUSY, linux),
-                 QStringLiteral("/dev/sdb1 is busy: run umount /dev/sdb1"));
-        // A path holding "%2" is taken as it is.
-        QCOMPARE(DirectScan::openErrorText(QStringLiteral("/tmp/a%2b.img"), EBUSY, linux),
-                 QStringLiteral("/tmp/a%2b.img is busy: run umount /tmp/a%2b.img"));
-    }
-
-    void overlap_data()
-    {
-        QTest::addColumn<QStringList>("types");
-        QTest::addColumn<qsizetype>("expected");
-        QTest::addRow("catalogue: PNG header of 8") << QStringList() << qsizetype(24);
-        QTest::addRow("empty list") << QStringList{QStringLiteral("none")} << qsizetype(32);
-        QTest::addRow("BMP alone") << QStringList{QStringLiteral("BMP")} << qsizetype(18);
-    }
-    void overlap()
-    {
-        QFETCH(QStringList, types);
-        QFETCH(qsizetype, expected);
-        QCOMPARE(DirectScan::overlap(types.isEmpty() ? defaultSignatures() : named(types)), expected);
+        ScanTexts texts;
+        texts.rawAccessPrivileges = QStringLiteral("<rights>");
+        texts.deviceBusyTemplate = QStringLiteral("%1 busy, umount %1");
+        texts.otherAdvice = QStringLiteral("<other>");
+        QCOMPARE(DirectScan::openErrorText(path, error, texts), expected);
     }
 
 private:

@@ -1,7 +1,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -11,40 +10,36 @@
 
 #include <csignal>
 #include <cstdio>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "carving/carver.h"
 #include "carving/elevatedscan.h"
-#include "carving/scansink.h"
-#include "model/bytecount.h"
+#include "helpers/testsupport.h"
 #include "system/commandrunner.h"
 #include "system/platform.h"
 
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 chunk = ElevatedScan::chunkSize;
 
 // ---- An administrator launcher that runs everything as the current user ----
 
 struct LauncherLog {
-    std::mutex mutex;
     int shellRuns = 0;
     int starts = 0;
-    QStringList commands;
     QList<qint64> helperPids;
 };
 
 struct LauncherSetup {
     // linuxBackend hands every run to the real Linux backend, which runs
     // commands directly when the test runs as root.
-    enum class Helper { runScript, exitAtOnce, failToStart, replacement, linuxBackend };
+    enum class Helper { runScript, replacement, failToStart, linuxBackend };
     Helper helper = Helper::runScript;
-    QByteArray replacementScript;   // run as bash -c TEXT helper DEVICE FOLDER PID
+    QString replacementScript;   // run instead of the helper, with its arguments
     std::function<void(qint64 pid)> onHelperStarted;
     std::shared_ptr<LauncherLog> log = std::make_shared<LauncherLog>();
 };
@@ -80,39 +75,17 @@ public:
 
     ToolResult runShell(const QString &command, StreamMode mode) override
     {
-        {
-            std::lock_guard lock(m_setup.log->mutex);
-            ++m_setup.log->shellRuns;
-            m_setup.log->commands << command;
-        }
+        ++m_setup.log->shellRuns;
         if (m_setup.helper == LauncherSetup::Helper::linuxBackend)
             return linuxBackendAdministrator().runShell(command, mode);
-        QProcess process;
-        if (mode == StreamMode::combined)
-            process.setProcessChannelMode(QProcess::MergedChannels);
-        else
-            process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
-        ToolResult result;
-        result.launched = process.waitForStarted();
-        if (!result.launched) {
-            result.startError = process.errorString();
-            return result;
-        }
-        process.waitForFinished(-1);
-        result.output = QString::fromUtf8(process.readAllStandardOutput());
-        result.exitStatus = process.exitCode();
-        return result;
+        return CommandRunner::processes()->run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, mode);
     }
 
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
                                                             QString *error) override
     {
         using Helper = LauncherSetup::Helper;
-        {
-            std::lock_guard lock(m_setup.log->mutex);
-            ++m_setup.log->starts;
-        }
+        ++m_setup.log->starts;
         if (m_setup.helper == Helper::failToStart) {
             *error = QStringLiteral("No such file or directory");
             return nullptr;
@@ -122,30 +95,14 @@ public:
         auto run = std::make_unique<TestRun>();
         run->process.setStandardOutputFile(QProcess::nullDevice());
         run->process.setStandardErrorFile(QProcess::nullDevice());
-        switch (m_setup.helper) {
-        case Helper::runScript:
-            run->process.start(QStringLiteral("/bin/bash"), QStringList{scriptPath} + arguments);
-            break;
-        case Helper::exitAtOnce:
-            run->process.start(QStringLiteral("/bin/true"), {});
-            break;
-        case Helper::replacement:
-            run->process.start(QStringLiteral("/bin/bash"),
-                               QStringList{QStringLiteral("-c"), QString::fromUtf8(m_setup.replacementScript),
-                                           QStringLiteral("helper")} + arguments);
-            break;
-        case Helper::failToStart:
-        case Helper::linuxBackend:
-            break;
-        }
+        const QString script = m_setup.helper == Helper::replacement ? m_setup.replacementScript
+                                                                     : QString::fromUtf8(readFile(scriptPath));
+        run->process.start(QStringLiteral("/bin/bash"), QStringList{QStringLiteral("-c"), script, QStringLiteral("helper")} + arguments);
         if (!run->process.waitForStarted()) {
             *error = run->process.errorString();
             return nullptr;
         }
-        {
-            std::lock_guard lock(m_setup.log->mutex);
-            m_setup.log->helperPids << run->process.processId();
-        }
+        m_setup.log->helperPids << run->process.processId();
         if (m_setup.onHelperStarted)
             m_setup.onHelperStarted(run->process.processId());
         return run;
@@ -160,36 +117,6 @@ AdministratorLauncherFactory factoryFor(const LauncherSetup &setup)
     return [setup] { return std::make_unique<TestLauncher>(setup); };
 }
 
-// ---- A sink that records everything ----
-
-class RecordingSink final : public ScanSink
-{
-public:
-    struct Progress {
-        quint64 bytes = 0;
-        std::optional<double> fraction;
-        QString text;
-    };
-
-    std::function<bool(const RecordingSink &)> cancelWhen;
-    std::function<void(const RecordingSink &)> onProgress;
-    QStringList statuses;
-    QStringList errors;
-    QList<CarvedFile> hits;
-    QList<Progress> progress;
-
-    bool shouldCancel() const override { return cancelWhen && cancelWhen(*this); }
-    void postStatus(const QString &text) override { statuses << text; }
-    void postError(const QString &text) override { errors << text; }
-    void postCarvedFiles(QList<CarvedFile> files) override { hits << files; }
-    void postProgress(quint64 bytes, std::optional<double> fraction, std::function<QString(qsizetype)> text) override
-    {
-        progress << Progress{bytes, fraction, text(hits.size())};
-        if (onProgress)
-            onProgress(*this);
-    }
-};
-
 // ---- Images ----
 
 struct Plant {
@@ -197,14 +124,9 @@ struct Plant {
     QByteArray bytes;
 };
 
-QByteArray jpeg(int bodyLength)
-{
-    return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodyLength, '\x11') + QByteArray::fromHex("FFD9");
-}
-
 // Pseudo-random filler without 0x42 and 0xFF, so that the two-byte headers
 // (BM, FF FB, FF F1) don't turn up by chance and the planted files dominate.
-QByteArray imageBytes(qint64 size, const QList<Plant> &plants)
+QByteArray imageBytes(qint64 size, const QList<Plant> &plants = {})
 {
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     QRandomGenerator random(1234);
@@ -218,57 +140,35 @@ QByteArray imageBytes(qint64 size, const QList<Plant> &plants)
     return bytes;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The planted image: files inside chunks, across a chunk boundary, a bare
-// header in the last 4 bytes of a chunk, and one at a chunk's first byte.
+// Files inside chunks, across a chunk boundary, a bare header in the last 4
+// bytes of a chunk, and one at a chunk's first byte.
 const QList<Plant> &standardPlants()
 {
     static const QList<Plant> plants = {
-        {1000, jpeg(200)},
-        {chunk - 100, QByteArray::fromHex("89504E470D0A1A0A") + QByteArray(300, '\x22')
-                          + QByteArray::fromHex("49454E44AE426082")},
+        {1000, jpegBytes(200, '\x11')},
+        {chunk - 100, pngBytes(300)},
         {2 * chunk - 4, QByteArray::fromHex("FFD8FFE0")},
         {2 * chunk, QByteArray(200, '\x11') + QByteArray::fromHex("FFD9")},
         {2 * chunk + 5000, QByteArray("%PDF-1.4") + QByteArray(1000, 'x') + QByteArray("%%EOF")},
-        {2 * chunk + 3 * MiB, jpeg(5000)},
+        {2 * chunk + 3 * MiB, jpegBytes(5000, '\x11')},
     };
     return plants;
 }
 
-struct ExpectedHit {
-    quint64 offset;
-    QString type;
-    qint64 size;
-    CarvedFileHealth health;
-    QByteArray bytes;
-};
-
-// What carving each 10 MiB chunk of the image on its own gives.
-QList<ExpectedHit> chunkByChunkCarve(const QByteArray &image, const QList<FileSignature> &signatures)
+// What carving each 10 MiB chunk of the image on its own gives, and the
+// bytes of each hit.
+QStringList chunkByChunkCarve(const QByteArray &image, const QList<FileSignature> &signatures, QList<QByteArray> *bytes)
 {
-    QList<ExpectedHit> expected;
+    QStringList hits;
     const Carver carver(signatures);
     for (qint64 base = 0; base < image.size(); base += chunk) {
         const QByteArray piece = image.mid(qsizetype(base), qsizetype(chunk));
-        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(piece.constData()),
-                                                  std::size_t(piece.size()));
-        carver.carve(CarveInput::inBuffer(bytes, bytes.size(), quint64(base)), [&](const CarveHit &hit) {
-            expected.append({quint64(base) + hit.position, signatures[hit.signature].typeName, hit.end, hit.health,
-                             piece.mid(qsizetype(hit.position), qsizetype(hit.end))});
+        carver.carve(CarveInput::inBuffer(bytesOf(piece), std::size_t(piece.size()), quint64(base)), [&](const CarveHit &hit) {
+            hits << describeHit(quint64(base) + hit.position, signatures[hit.signature].typeName, hit.end, hit.health);
+            *bytes << piece.mid(qsizetype(hit.position), qsizetype(hit.end));
         });
     }
-    return expected;
+    return hits;
 }
 
 QStringList workFolders(const QString &parent)
@@ -300,15 +200,49 @@ bool waitUntilGone(qint64 pid, int milliseconds)
     return true;
 }
 
-QList<FileSignature> signaturesNamed(const QStringList &names)
-{
-    QList<FileSignature> chosen;
-    for (const FileSignature &signature : defaultSignatures()) {
-        if (names.contains(signature.typeName))
-            chosen << signature;
+// One scan in a temporary folder of its own, with a fast poll.
+struct ScanRun {
+    QTemporaryDir temporary;
+    LauncherSetup setup;
+    RecordingSink sink;
+    ElevatedScanOptions options;
+
+    ScanRun()
+    {
+        options.temporaryFolder = temporary.path();
+        options.pollInterval = 10ms;
     }
-    return chosen;
-}
+    QString image(const QByteArray &bytes, const QString &name = QStringLiteral("disk.img"))
+    {
+        const QString path = temporary.filePath(name);
+        return writeFile(path, bytes) ? path : QString();
+    }
+    void scan(const QString &device, const QList<FileSignature> &signatures, qint64 totalSize)
+    {
+        scanDeviceElevated(device, signatures, QStringLiteral("Vol"), totalSize, sink, factoryFor(setup), options);
+    }
+    QStringList leftOver() const { return workFolders(temporary.path()); }
+};
+
+// The helper script on its own in `work`, run by bash as the test user over
+// an image of `chunks` chunks, for as long as `ownerPid` lives.
+struct HelperRun {
+    QTemporaryDir temporary;
+    QString work = temporary.filePath(QStringLiteral("work"));
+    QProcess helper;
+
+    bool start(qint64 chunks, qint64 ownerPid, const QString &planted = {})
+    {
+        const QString image = temporary.filePath(QStringLiteral("disk.img"));
+        const QString script = work + QStringLiteral("/scan_helper.sh");
+        if (!writeFile(image, imageBytes(chunks * chunk)) || !writeFile(script, ElevatedScan::helperScript(chunks)))
+            return false;
+        if (!planted.isEmpty() && !QFile::link(temporary.filePath(QStringLiteral("victim")), work + u'/' + planted))
+            return false;
+        helper.start(QStringLiteral("/bin/bash"), {script, image, work, QString::number(ownerPid)});
+        return helper.waitForStarted();
+    }
+};
 
 const char childImageVariable[] = "QUORVEL_ELEVATED_CHILD_IMAGE";
 const char childTemporaryVariable[] = "QUORVEL_ELEVATED_CHILD_TMP";
@@ -318,21 +252,13 @@ const char childTemporaryVariable[] = "QUORVEL_ELEVATED_CHILD_TMP";
 // present, so the helper sits in its wait loop) until it is killed.
 int runChildScan()
 {
-    class HangingSink final : public ScanSink
-    {
-    public:
-        bool shouldCancel() const override { return false; }
-        void postStatus(const QString &) override {}
-        void postError(const QString &text) override { std::printf("ERROR %s\n", qPrintable(text)); }
-        void postCarvedFiles(QList<CarvedFile>) override {}
-        void postProgress(quint64, std::optional<double>, std::function<QString(qsizetype)>) override
-        {
-            std::printf("PROGRESS\n");
-            std::fflush(stdout);
-            for (;;)
-                QThread::sleep(3600);
-        }
-    } sink;
+    RecordingSink sink;
+    sink.onProgress = [] {
+        std::printf("PROGRESS\n");
+        std::fflush(stdout);
+        for (;;)
+            QThread::sleep(3600);
+    };
     LauncherSetup setup;
     setup.onHelperStarted = [](qint64 pid) {
         std::printf("HELPER %lld\n", pid);
@@ -360,12 +286,9 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("expected");
         QTest::addRow("unknown size") << qint64(0) << qint64(10240);
         QTest::addRow("negative size counts as unknown") << qint64(-1) << qint64(10240);
-        QTest::addRow("one byte") << qint64(1) << qint64(1);
-        QTest::addRow("exactly one chunk") << qint64(10'485'760) << qint64(1);
-        QTest::addRow("one byte over") << qint64(10'485'761) << qint64(2);
-        QTest::addRow("500 GB") << qint64(500'000'000'000) << qint64(47684);
-        QTest::addRow("exactly the cap") << qint64(1'073'741'824'000) << qint64(102400);
-        QTest::addRow("over the cap") << qint64(1'073'741'824'001) << qint64(102400);
+        QTest::addRow("exactly one chunk") << chunk << qint64(1);
+        QTest::addRow("one byte over") << chunk + 1 << qint64(2);
+        QTest::addRow("over the cap") << 102400 * chunk + 1 << qint64(102400);
         QTest::addRow("largest size") << std::numeric_limits<qint64>::max() << qint64(102400);
     }
     void chunkLimit()
@@ -375,43 +298,12 @@ private Q_SLOTS:
         QCOMPARE(ElevatedScan::chunkLimit(totalSize), expected);
     }
 
-    void chunkFileName_data()
+    // The names the script's printf '%06d' gives, past six digits too.
+    void chunkFileNameMatchesTheScript()
     {
-        QTest::addColumn<qint64>("index");
-        QTest::addColumn<QString>("expected");
-        QTest::addRow("first") << qint64(0) << QStringLiteral("chunk_000000.bin");
-        QTest::addRow("seven") << qint64(7) << QStringLiteral("chunk_000007.bin");
-        QTest::addRow("six digits") << qint64(999999) << QStringLiteral("chunk_999999.bin");
-        QTest::addRow("grows past six digits") << qint64(102399) << QStringLiteral("chunk_102399.bin");
-        QTest::addRow("seven digits") << qint64(1000000) << QStringLiteral("chunk_1000000.bin");
-    }
-    void chunkFileName()
-    {
-        QFETCH(qint64, index);
-        QFETCH(QString, expected);
-        QCOMPARE(ElevatedScan::chunkFileName(index), expected);
-    }
-
-    void workFolderNameIsPrefixAndUpperCaseUuid()
-    {
-        static const QRegularExpression form(
-            QStringLiteral("^QuorvelRecovery_[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-        const QString name = ElevatedScan::workFolderName();
-        QVERIFY2(form.match(name).hasMatch(), qPrintable(name));
-        QVERIFY(name != ElevatedScan::workFolderName());
-    }
-
-    // The protocol's fixed points in the script: its arguments, the limits,
-    // the chunk names, the 30 s wait and the end mark.
-    void helperScriptKeepsTheProtocol()
-    {
-        const QByteArray script = ElevatedScan::helperScript(ElevatedScan::chunkLimit(500'000'000'000));
-        QVERIFY(script.startsWith("#!/bin/bash\nDEVICE=\"$1\"\nOUTDIR=\"$2\"\n"));
-        QVERIFY(script.contains("\nMAX=47684\nBS=10485760\n"));
-        QVERIFY(script.contains("OUTFILE=\"chunk_$(printf '%06d' $i).bin\""));
-        QVERIFY(script.contains("while [ -f \"$OUTFILE\" ] && [ $WAITED -lt 300 ]; do"));
-        QVERIFY(script.endsWith("note DONE"));
-        QVERIFY(!script.endsWith("\n"));
+        for (const qint64 index : {qint64(7), qint64(1'000'000)})
+            QCOMPARE(ElevatedScan::chunkFileName(index),
+                     u"chunk_"_s + shellOutput(QStringLiteral("printf '%06d' %1").arg(index)) + u".bin"_s);
     }
 
     // Root writes chunks and ready.txt into a folder this user owns, so any
@@ -428,37 +320,28 @@ private Q_SLOTS:
     void helperNeverFollowsPlantedLinks()
     {
         QFETCH(QString, planted);
-        QTemporaryDir temporary;
-        QVERIFY(temporary.isValid());
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(2 * chunk, {})));
-        const QString victim = temporary.filePath(QStringLiteral("victim"));
+        HelperRun run;
+        const QString victim = run.temporary.filePath(QStringLiteral("victim"));
         QVERIFY(writeFile(victim, "precious"));
-        const QString work = temporary.filePath(QStringLiteral("work"));
-        QVERIFY(QDir().mkdir(work));
-        QVERIFY(QFile::link(victim, work + QLatin1Char('/') + planted));
-        const QString script = work + QStringLiteral("/scan_helper.sh");
-        QVERIFY(writeFile(script, ElevatedScan::helperScript(2)));
-
-        QProcess helper;
-        helper.start(QStringLiteral("/bin/bash"),
-                     {script, image, work, QString::number(QCoreApplication::applicationPid())});
-        QVERIFY(helper.waitForStarted());
-        // Play the program's part: consume each chunk as it is announced.
+        QVERIFY(run.start(2, QCoreApplication::applicationPid(), planted));
+        // Play the program's part: consume each chunk once it is announced,
+        // and only then (consuming the planted link itself would hide it).
         QElapsedTimer timer;
         timer.start();
-        while (helper.state() != QProcess::NotRunning && timer.elapsed() < 10000) {
-            for (const QString &name : QDir(work).entryList({QStringLiteral("chunk_*.bin")}, QDir::Files))
-                QFile::remove(work + QLatin1Char('/') + name);
-            helper.waitForFinished(50);
+        while (run.helper.state() != QProcess::NotRunning && timer.elapsed() < 10000) {
+            bool announced = false;
+            const int index = readFile(run.work + QStringLiteral("/ready.txt")).trimmed().toInt(&announced);
+            if (announced)
+                QFile::remove(run.work + QString::asprintf("/chunk_%06d.bin", index));
+            run.helper.waitForFinished(50);
         }
-        QVERIFY2(helper.state() == QProcess::NotRunning, "the helper went on");
+        QVERIFY2(run.helper.state() == QProcess::NotRunning, "the helper went on");
         QCOMPARE(readFile(victim), QByteArray("precious"));
     }
 
-    // The helper on its own, run by bash as the test user: it copies chunk 0,
-    // waits for it to be consumed, and must end by itself within a few seconds
-    // whatever way the program goes away, writing nothing more.
+    // The helper copies chunk 0, waits for it to be consumed, and must end by
+    // itself within a few seconds whatever way the program goes away, writing
+    // nothing more.
     void helperStopsByItself_data()
     {
         QTest::addColumn<QString>("event");
@@ -470,147 +353,112 @@ private Q_SLOTS:
     void helperStopsByItself()
     {
         QFETCH(QString, event);
-        QTemporaryDir temporary;
-        QVERIFY(temporary.isValid());
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(3 * chunk, {})));
-        const QString work = temporary.filePath(QStringLiteral("work"));
-        QVERIFY(QDir().mkdir(work));
-        const QString script = work + QStringLiteral("/scan_helper.sh");
-        QVERIFY(writeFile(script, ElevatedScan::helperScript(3)));
-
         QProcess owner;
         owner.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
         QVERIFY(owner.waitForStarted());
-        QProcess helper;
-        helper.start(QStringLiteral("/bin/bash"), {script, image, work, QString::number(owner.processId())});
-        QVERIFY(helper.waitForStarted());
+        const auto endOwner = qScopeGuard([&] {
+            owner.kill();
+            owner.waitForFinished();
+        });
+        HelperRun run;
+        QVERIFY(run.start(3, owner.processId()));
+        const QString work = run.work;
         QTRY_COMPARE_WITH_TIMEOUT(readFile(work + QStringLiteral("/ready.txt")), QByteArray("0\n"), 5000);
         QVERIFY(QFile::exists(work + QStringLiteral("/chunk_000000.bin")));
         // As if an earlier chunk had not been consumed in time.
         QVERIFY(writeFile(work + QStringLiteral("/chunk_000005.bin"), "left over"));
 
-        if (event == QLatin1String("kill")) {
+        if (event == u"kill"_s) {
             owner.kill();
             QVERIFY(owner.waitForFinished());
-        } else if (event == QLatin1String("remove")) {
+        } else if (event == u"remove"_s) {
             QVERIFY(QDir(work).removeRecursively());
-        } else if (event == QLatin1String("replace")) {
+        } else if (event == u"replace"_s) {
             QVERIFY(QDir().rename(work, work + QStringLiteral(".old")));
-            QVERIFY(QDir().mkdir(work));
             QVERIFY(writeFile(work + QStringLiteral("/chunk_000000.bin"), "not the helper's"));
         } else {
             QVERIFY(writeFile(work + QStringLiteral("/stop"), {}));
         }
-        QVERIFY2(helper.waitForFinished(3000), "the helper went on");
+        QVERIFY2(run.helper.waitForFinished(3000), "the helper went on");
 
         // The helper removes its chunks when it quits, but touches nothing in a
         // folder that merely has the work folder's name.
-        if (event == QLatin1String("replace")) {
+        if (event == u"replace"_s) {
             QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"chunk_000000.bin"});
             QCOMPARE(readFile(work + QStringLiteral("/chunk_000000.bin")), QByteArray("not the helper's"));
         } else {
             const QStringList left = QDir(work).entryList({QStringLiteral("chunk_*")}, QDir::Files);
             QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
         }
-        if (event != QLatin1String("remove") && event != QLatin1String("replace"))
+        if (event == u"kill"_s || event == u"stop"_s)
             QCOMPARE(readFile(work + QStringLiteral("/ready.txt")), QByteArray("0\n"));
-        owner.kill();
-        owner.waitForFinished();
     }
 
     // The real scan, the real script, bash and dd: hits equal the carve of each
     // chunk on its own, and the saved bytes equal the chunk slice. The image's
     // name holds a single quote, which must reach dd intact both in the scan
     // and in the shell text of the fetch for saving. As root, the same runs
-    // against a read-only loop device over the image.
+    // against a read-only loop device over the image, through the Linux
+    // backend's own administrator.
     void scanEqualsChunkByChunkCarve_data()
     {
         QTest::addColumn<bool>("loopDevice");
-        QTest::addColumn<bool>("linuxBackend");
-        QTest::addRow("image file") << false << false;
-        QTest::addRow("loop device") << true << false;
-        QTest::addRow("loop device through the Linux backend") << true << true;
+        QTest::addRow("image file") << false;
+        QTest::addRow("loop device through the Linux backend") << true;
     }
     void scanEqualsChunkByChunkCarve()
     {
         QFETCH(bool, loopDevice);
-        QFETCH(bool, linuxBackend);
-        QTemporaryDir temporary;
-        QVERIFY(temporary.isValid());
+        ScanRun run;
         const QByteArray bytes = imageBytes(2 * chunk + 5 * MiB, standardPlants());
-        QString image = temporary.filePath(QStringLiteral("it's a disk.img"));
-        QVERIFY(writeFile(image, bytes));
-        struct Detach {
-            QString device;
-            ~Detach()
-            {
-                if (!device.isEmpty())
-                    QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), device});
-            }
-        } detach;
+        QString device = run.image(bytes, QStringLiteral("it's a disk.img"));
+        QString loop;
+        const auto detach = qScopeGuard([&] {
+            if (!loop.isEmpty())
+                QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), loop});
+        });
         if (loopDevice) {
             if (::geteuid() != 0)
                 QSKIP("needs root to attach a loop device");
-            QProcess losetup;
-            losetup.start(QStringLiteral("losetup"), {QStringLiteral("-r"), QStringLiteral("-f"), QStringLiteral("--show"), image});
-            if (!losetup.waitForFinished() || losetup.exitCode() != 0)
-                QSKIP(qPrintable(QStringLiteral("losetup refused: ") + QString::fromLocal8Bit(losetup.readAllStandardError())));
-            detach.device = image = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+            int status = 0;
+            loop = shellOutput(u"losetup -r -f --show '"_s + shellQuoted(device) + u"'"_s, &status);
+            if (status != 0 || !loop.startsWith(u"/dev/"_s))
+                QSKIP("losetup refused to attach the image");
+            device = loop;
         }
-        // The loop device row is about reading a block device, not about the
-        // catalogue; fewer signatures keep it quick.
-        const QList<FileSignature> signatures = loopDevice
-            ? signaturesNamed({QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("PDF")})
-            : defaultSignatures();
-
-        LauncherSetup setup;
-        if (linuxBackend)
-            setup.helper = LauncherSetup::Helper::linuxBackend;
-        RecordingSink sink;
-        ElevatedScanOptions options;
-        options.temporaryFolder = temporary.path();
-        options.pollInterval = 10ms;
-        scanDeviceElevated(image, signatures, QStringLiteral("Disk"), bytes.size(), sink, factoryFor(setup), options);
+        // The loop device rows are about reading a block device, not about the
+        // catalogue; fewer signatures keep them quick.
+        const QList<FileSignature> signatures =
+            loopDevice ? catalogueRows({QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("PDF")})
+                       : defaultSignatures();
+        if (loopDevice)
+            run.setup.helper = LauncherSetup::Helper::linuxBackend;
+        scanDeviceElevated(device, signatures, QStringLiteral("Disk"), bytes.size(), run.sink, factoryFor(run.setup),
+                           run.options);
+        const RecordingSink &sink = run.sink;
 
         QCOMPARE(sink.errors, QStringList());
         QCOMPARE(sink.statuses, QStringList{QStringLiteral("Scanning Disk with administrator privileges...")});
-        QCOMPARE(workFolders(temporary.path()), QStringList());
+        QCOMPARE(run.leftOver(), QStringList());
 
-        const QList<ExpectedHit> expected = chunkByChunkCarve(bytes, signatures);
-        QCOMPARE(sink.hits.size(), expected.size());
+        QList<QByteArray> expectedBytes;
+        const QStringList hits = describeHits(sink.hits);
+        QCOMPARE(hits, chunkByChunkCarve(bytes, signatures, &expectedBytes));
+        // The planted files as planted: the PNG cut at its chunk's end, nothing
+        // for the header in a chunk's last 4 bytes.
+        QVERIFY(hits.contains(describeHit(1000, QStringLiteral("JPEG"), 206, CarvedFileHealth::good)));
+        QVERIFY(hits.contains(describeHit(chunk - 100, QStringLiteral("PNG"), 100, CarvedFileHealth::partial)));
+        QVERIFY2(hits.filter(QRegularExpression(QStringLiteral("^%1 ").arg(2 * chunk - 4))).isEmpty(),
+                 "header in a chunk's last 4 bytes");
+        QVERIFY(hits.contains(describeHit(2 * chunk + 5000, QStringLiteral("PDF"), 1013, CarvedFileHealth::good)));
+        QVERIFY(hits.contains(describeHit(2 * chunk + 3 * MiB, QStringLiteral("JPEG"), 5006, CarvedFileHealth::good)));
         QList<ByteSource::Range> ranges;
-        for (qsizetype n = 0; n < expected.size(); ++n) {
-            const CarvedFile &hit = sink.hits[n];
-            QCOMPARE(hit.offset, expected[n].offset);
-            QCOMPARE(hit.signatureType, expected[n].type);
-            QCOMPARE(hit.estimatedSize, expected[n].size);
-            QCOMPARE(hit.health, expected[n].health);
+        for (const CarvedFile &hit : sink.hits) {
             QCOMPARE(hit.sourcePath, QStringLiteral("Disk"));
-            QVERIFY(hit.data.has_value());
-            QCOMPARE(hit.data->head, expected[n].bytes.left(32));
-            QCOMPARE(hit.data->length, expected[n].size);
-            // A hit never reaches into the next chunk.
-            QCOMPARE(hit.offset / chunk, (hit.offset + quint64(hit.estimatedSize) - 1) / chunk);
             ranges << ByteSource::Range{hit.data->offset, hit.data->length};
         }
-        auto hitAt = [&](quint64 offset, const QString &type) {
-            return std::find_if(sink.hits.cbegin(), sink.hits.cend(), [&](const CarvedFile &f) {
-                return f.offset == offset && f.signatureType == type;
-            });
-        };
-        QVERIFY(hitAt(1000, QStringLiteral("JPEG")) != sink.hits.cend());
-        QCOMPARE(hitAt(1000, QStringLiteral("JPEG"))->health, CarvedFileHealth::good);
-        const auto png = hitAt(chunk - 100, QStringLiteral("PNG"));
-        QVERIFY(png != sink.hits.cend());
-        QCOMPARE(png->health, CarvedFileHealth::partial);
-        QCOMPARE(png->estimatedSize, qint64(100));
-        QVERIFY2(hitAt(2 * chunk - 4, QStringLiteral("JPEG")) == sink.hits.cend(), "header in a chunk's last 4 bytes");
-        QVERIFY(hitAt(2 * chunk + 5000, QStringLiteral("PDF")) != sink.hits.cend());
-        QVERIFY(hitAt(2 * chunk + 3 * MiB, QStringLiteral("JPEG")) != sink.hits.cend());
 
         QCOMPARE(sink.progress.size(), 3);
-        QCOMPARE(sink.progress[0].bytes, quint64(chunk));
         QCOMPARE(sink.progress[2].bytes, quint64(bytes.size()));
         QCOMPARE(sink.progress[2].fraction, std::optional<double>(1.0));
 
@@ -618,203 +466,145 @@ private Q_SLOTS:
         const std::shared_ptr<ByteSource> source = sink.hits.first().data->source;
         QString error;
         QVERIFY2(source->prepare(ranges, &error), qPrintable(error));
-        QCOMPARE(setup.log->shellRuns, 1);
-        for (qsizetype n = 0; n < expected.size(); ++n) {
+        for (qsizetype n = 0; n < expectedBytes.size(); ++n) {
             QByteArray saved;
             QVERIFY2(sink.hits[n].data->read(&saved, &error), qPrintable(error));
-            QCOMPARE(saved, expected[n].bytes);
+            QCOMPARE(saved, expectedBytes[n]);
+            QCOMPARE(sink.hits[n].data->head, saved.left(32));
         }
-        QCOMPARE(setup.log->shellRuns, 1);
+        QCOMPARE(run.setup.log->shellRuns, 1);
     }
 
     void progressSteps_data()
     {
-        QTest::addColumn<qint64>("imageSize");
         QTest::addColumn<qint64>("totalSize");
         QTest::addColumn<QList<quint64>>("bytes");
-        QTest::addColumn<QList<std::optional<double>>>("fractions");
+        QTest::addColumn<std::optional<double>>("lastFraction");
         QTest::addColumn<QString>("firstText");
         const qint64 size = chunk + 2 * MiB;
         QTest::addRow("known size")
-            << size << size << QList<quint64>{quint64(chunk), quint64(size)}
-            << QList<std::optional<double>>{double(chunk) / double(size), 1.0}
+            << size << QList<quint64>{quint64(chunk), quint64(size)} << std::optional<double>(1.0)
             << QStringLiteral("Scanning Vol: 10.5 MB / 12.6 MB — 1 files found");
         QTest::addRow("unknown size: no fraction, no total")
-            << size << qint64(0) << QList<quint64>{quint64(chunk), quint64(size)}
-            << QList<std::optional<double>>{std::nullopt, std::nullopt}
+            << qint64(0) << QList<quint64>{quint64(chunk), quint64(size)} << std::optional<double>()
             << QStringLiteral("Scanning Vol: 10.5 MB — 1 files found");
-        QTest::addRow("volume of 1 GB")
-            << size << qint64(1'000'000'000) << QList<quint64>{quint64(chunk), quint64(size)}
-            << QList<std::optional<double>>{double(chunk) / 1e9, double(size) / 1e9}
-            << QStringLiteral("Scanning Vol: 10.5 MB / 1 GB — 1 files found");
         QTest::addRow("chunk limit stops before the device ends")
-            << size << qint64(chunk) << QList<quint64>{quint64(chunk)} << QList<std::optional<double>>{1.0}
+            << chunk << QList<quint64>{quint64(chunk)} << std::optional<double>(1.0)
             << QStringLiteral("Scanning Vol: 10.5 MB / 10.5 MB — 1 files found");
     }
     void progressSteps()
     {
-        QFETCH(qint64, imageSize);
         QFETCH(qint64, totalSize);
         QFETCH(QList<quint64>, bytes);
-        QFETCH(QList<std::optional<double>>, fractions);
+        QFETCH(std::optional<double>, lastFraction);
         QFETCH(QString, firstText);
-        QTemporaryDir temporary;
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(imageSize, {{500, jpeg(100)}, {chunk + 500, jpeg(100)}})));
-        LauncherSetup setup;
-        RecordingSink sink;
-        ElevatedScanOptions options;
-        options.temporaryFolder = temporary.path();
-        options.pollInterval = 10ms;
-        scanDeviceElevated(image, signaturesNamed({QStringLiteral("JPEG")}), QStringLiteral("Vol"), totalSize, sink,
-                           factoryFor(setup), options);
-        QCOMPARE(sink.errors, QStringList());
-        QList<quint64> seenBytes;
-        QList<std::optional<double>> seenFractions;
-        for (const auto &step : sink.progress) {
-            seenBytes << step.bytes;
-            seenFractions << step.fraction;
+        ScanRun run;
+        const QString image = run.image(imageBytes(chunk + 2 * MiB, {{500, jpegBytes(100)}, {chunk + 500, jpegBytes(100)}}));
+        run.scan(image, catalogueRows({QStringLiteral("JPEG")}), totalSize);
+        QCOMPARE(run.sink.errors, QStringList());
+        QList<quint64> seen;
+        for (const auto &step : std::as_const(run.sink.progress)) {
+            seen << step.bytes;
+            QCOMPARE(step.fraction.has_value(), lastFraction.has_value());
         }
-        QCOMPARE(seenBytes, bytes);
-        QCOMPARE(seenFractions.size(), fractions.size());
-        for (qsizetype n = 0; n < fractions.size(); ++n) {
-            QCOMPARE(seenFractions[n].has_value(), fractions[n].has_value());
-            if (fractions[n])
-                QCOMPARE(*seenFractions[n], *fractions[n]);
-        }
-        QCOMPARE(sink.progress.first().text, firstText);
-        QCOMPARE(sink.hits.size(), bytes.size());
-        QCOMPARE(workFolders(temporary.path()), QStringList());
+        QCOMPARE(seen, bytes);
+        QCOMPARE(run.sink.progress.last().fraction, lastFraction);
+        QCOMPARE(run.sink.progress.first().text, firstText);
+        QCOMPARE(run.sink.hits.size(), bytes.size());
+        QCOMPARE(run.leftOver(), QStringList());
     }
 
-    // While the scan runs, the work folder belongs to this user alone and holds
-    // the script as written.
+    // While the scan runs, the work folder belongs to this user alone, even
+    // under an empty umask, and holds the script as written.
     void workFolderIsPrivate()
     {
-        QTemporaryDir temporary;
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(2 * MiB, {})));
-        LauncherSetup setup;
-        RecordingSink sink;
+        ScanRun run;
+        const QString image = run.image(imageBytes(2 * MiB));
         QString folder;
         struct stat status {};
         QByteArray script;
-        sink.onProgress = [&](const RecordingSink &) {
-            const QStringList found = workFolders(temporary.path());
+        run.sink.onProgress = [&] {
+            const QStringList found = run.leftOver();
             if (found.size() != 1)
                 return;
-            folder = found.first();
-            ::lstat(QFile::encodeName(temporary.filePath(folder)).constData(), &status);
-            script = readFile(temporary.filePath(folder) + QStringLiteral("/scan_helper.sh"));
+            folder = run.temporary.filePath(found.first());
+            ::lstat(QFile::encodeName(folder).constData(), &status);
+            script = readFile(folder + QStringLiteral("/scan_helper.sh"));
         };
-        ElevatedScanOptions options;
-        options.temporaryFolder = temporary.path();
-        options.pollInterval = 10ms;
-        ::umask(0);
-        scanDeviceElevated(image, {}, QStringLiteral("Vol"), 2 * MiB, sink, factoryFor(setup), options);
-        ::umask(022);
-        QVERIFY2(folder.startsWith(QStringLiteral("QuorvelRecovery_")), qPrintable(folder));
+        const mode_t umask = ::umask(0);
+        run.scan(image, {}, 2 * MiB);
+        ::umask(umask);
+        QVERIFY(!folder.isEmpty());
         QVERIFY(S_ISDIR(status.st_mode));
         QCOMPARE(status.st_mode & 07777, mode_t(0700));
         QCOMPARE(status.st_uid, ::geteuid());
         QCOMPARE(script, ElevatedScan::helperScript(1));
-        QCOMPARE(workFolders(temporary.path()), QStringList());
+        QCOMPARE(run.leftOver(), QStringList());
     }
 
-    // Ways the helper ends before doing anything, or never starts.
-    void scanEndsWithoutChunks_data()
+    // Ways a scan ends without carving anything: the helper can't be
+    // started, ends at once (the password was refused), or reports DONE
+    // while complete chunks still lie in the folder. It returns at once and
+    // leaves neither the work folder nor a running helper behind.
+    void scanEndsWithoutCarving_data()
     {
         QTest::addColumn<int>("helper");
-        QTest::addColumn<bool>("folderCreatable");
+        QTest::addColumn<QString>("replacement");
         QTest::addColumn<QStringList>("statuses");
-        QTest::addColumn<QString>("errorPrefix");
-        QTest::addColumn<int>("starts");
+        QTest::addColumn<QStringList>("errors");
+        const QStringList scanning{QStringLiteral("Scanning Vol with administrator privileges...")};
         QTest::addRow("password refused: the helper exits at once")
-            << int(LauncherSetup::Helper::exitAtOnce) << true
-            << QStringList{QStringLiteral("Scanning Vol with administrator privileges...")} << QString() << 1;
-        QTest::addRow("helper can't be launched")
-            << int(LauncherSetup::Helper::failToStart) << true << QStringList()
-            << QStringLiteral("Failed to launch elevated scan: No such file or directory") << 1;
-        QTest::addRow("no folder for the script")
-            << int(LauncherSetup::Helper::runScript) << false << QStringList()
-            << QStringLiteral("Failed to create helper script: Not a directory") << 0;
-    }
-    void scanEndsWithoutChunks()
-    {
-        QFETCH(int, helper);
-        QFETCH(bool, folderCreatable);
-        QFETCH(QStringList, statuses);
-        QFETCH(QString, errorPrefix);
-        QFETCH(int, starts);
-        QTemporaryDir temporary;
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(MiB, {{0, jpeg(100)}})));
-        QString parent = temporary.path();
-        if (!folderCreatable) {
-            parent = temporary.filePath(QStringLiteral("a-file"));
-            QVERIFY(writeFile(parent, "x"));
-        }
-        LauncherSetup setup;
-        setup.helper = LauncherSetup::Helper(helper);
-        RecordingSink sink;
-        ElevatedScanOptions options;
-        options.temporaryFolder = parent;
-        QElapsedTimer timer;
-        timer.start();
-        scanDeviceElevated(image, defaultSignatures(), QStringLiteral("Vol"), MiB, sink, factoryFor(setup), options);
-        QVERIFY(timer.elapsed() < 3000);
-        QCOMPARE(sink.statuses, statuses);
-        QCOMPARE(sink.errors, errorPrefix.isEmpty() ? QStringList() : QStringList{errorPrefix});
-        QVERIFY(sink.hits.isEmpty());
-        QVERIFY(sink.progress.isEmpty());
-        QCOMPARE(setup.log->starts, starts);
-        QCOMPARE(workFolders(temporary.path()), QStringList());
-    }
-
-    // DONE ends the loop even with complete chunks still in the folder; they are
-    // not carved, the helper is stopped and the folder removed.
-    void doneEndsTheLoopWithChunksLeft()
-    {
-        QTemporaryDir temporary;
-        LauncherSetup setup;
-        setup.helper = LauncherSetup::Helper::replacement;
-        setup.replacementScript = R"(cd "$2" || exit 1
+            << int(LauncherSetup::Helper::replacement) << QStringLiteral("exit 0") << scanning << QStringList();
+        QTest::addRow("DONE with complete chunks left")
+            << int(LauncherSetup::Helper::replacement) << QStringLiteral(R"(cd "$2" || exit 1
 head -c 20000 /dev/zero > c && printf '\377\330\377\340' >> c && head -c 200 /dev/zero >> c && printf '\377\331' >> c
 cp c chunk_000000.bin && mv c chunk_000001.bin
 echo DONE > r && mv r ready.txt
-sleep 20)";
-        RecordingSink sink;
-        ElevatedScanOptions options;
-        options.temporaryFolder = temporary.path();
-        options.pollInterval = 10ms;
+sleep 20)") << scanning << QStringList();
+        QTest::addRow("helper can't be launched")
+            << int(LauncherSetup::Helper::failToStart) << QString() << QStringList()
+            << QStringList{QStringLiteral("Failed to launch elevated scan: No such file or directory")};
+        QTest::addRow("no folder for the script")
+            << -1 << QString() << QStringList() << QStringList{QStringLiteral("Failed to create helper script: Not a directory")};
+    }
+    void scanEndsWithoutCarving()
+    {
+        QFETCH(int, helper);
+        QFETCH(QString, replacement);
+        QFETCH(QStringList, statuses);
+        QFETCH(QStringList, errors);
+        ScanRun run;
+        const QString image = run.image(imageBytes(MiB, {{0, jpegBytes(100)}}));
+        if (helper < 0) {
+            run.options.temporaryFolder = run.temporary.filePath(QStringLiteral("a-file"));
+            QVERIFY(writeFile(run.options.temporaryFolder, "x"));
+        } else {
+            run.setup.helper = LauncherSetup::Helper(helper);
+            run.setup.replacementScript = replacement;
+        }
         QElapsedTimer timer;
         timer.start();
-        scanDeviceElevated(QStringLiteral("/dev/null"), defaultSignatures(), QStringLiteral("Vol"), 100 * MiB, sink,
-                           factoryFor(setup), options);
+        run.scan(image, defaultSignatures(), MiB);
         QVERIFY(timer.elapsed() < 5000);
-        QVERIFY(sink.hits.isEmpty());
-        QVERIFY(sink.progress.isEmpty());
-        QCOMPARE(workFolders(temporary.path()), QStringList());
-        QVERIFY(waitUntilGone(setup.log->helperPids.value(0), 3000));
+        QCOMPARE(run.sink.statuses, statuses);
+        QCOMPARE(run.sink.errors, errors);
+        QVERIFY(run.sink.hits.isEmpty() && run.sink.progress.isEmpty());
+        QCOMPARE(run.setup.log->starts, helper < 0 ? 0 : 1);
+        QCOMPARE(run.leftOver(), QStringList());
+        for (const qint64 pid : std::as_const(run.setup.log->helperPids))
+            QVERIFY2(waitUntilGone(pid, 3000), "the helper went on");
     }
 
     void cancelMidScan()
     {
-        QTemporaryDir temporary;
-        const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(3 * chunk, {})));
-        LauncherSetup setup;
-        RecordingSink sink;
-        sink.cancelWhen = [](const RecordingSink &s) { return !s.progress.isEmpty(); };
-        ElevatedScanOptions options;
-        options.temporaryFolder = temporary.path();
-        options.pollInterval = 10ms;
-        scanDeviceElevated(image, {}, QStringLiteral("Vol"), 3 * chunk, sink, factoryFor(setup), options);
-        QCOMPARE(sink.progress.size(), 1);
-        QCOMPARE(sink.statuses.last(), QStringLiteral("Scan cancelled by user"));
-        QCOMPARE(workFolders(temporary.path()), QStringList());
-        QVERIFY2(waitUntilGone(setup.log->helperPids.value(0), 3000), "the helper went on");
-        QCOMPARE(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"disk.img"});
+        ScanRun run;
+        const QString image = run.image(imageBytes(3 * chunk));
+        run.sink.cancelWhen = [&] { return !run.sink.progress.isEmpty(); };
+        run.scan(image, {}, 3 * chunk);
+        QCOMPARE(run.sink.progress.size(), 1);
+        QCOMPARE(run.sink.statuses.last(), QStringLiteral("Scan cancelled by user"));
+        QVERIFY2(waitUntilGone(run.setup.log->helperPids.value(0), 3000), "the helper went on");
+        QCOMPARE(QDir(run.temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"disk.img"});
     }
 
     // The program dies (SIGKILL) while the helper waits for chunk 0 to be
@@ -824,7 +614,7 @@ sleep 20)";
     {
         QTemporaryDir temporary;
         const QString image = temporary.filePath(QStringLiteral("disk.img"));
-        QVERIFY(writeFile(image, imageBytes(3 * chunk, {})));
+        QVERIFY(writeFile(image, imageBytes(3 * chunk)));
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QString::fromLatin1(childImageVariable), image);
@@ -842,14 +632,13 @@ sleep 20)";
         QVERIFY2(said.contains("PROGRESS"), said.constData());
         const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("HELPER (\\d+)")).match(QString::fromLatin1(said));
         QVERIFY(match.hasMatch());
-        const qint64 helperPid = match.captured(1).toLongLong();
         const QStringList folders = workFolders(temporary.path());
         QCOMPARE(folders.size(), 1);
         const QString work = temporary.filePath(folders.first());
 
         ::kill(pid_t(program.processId()), SIGKILL);
         QVERIFY(program.waitForFinished());
-        QVERIFY2(waitUntilGone(helperPid, 3000), "the helper outlived the program");
+        QVERIFY2(waitUntilGone(match.captured(1).toLongLong(), 3000), "the helper outlived the program");
         const QStringList chunks = QDir(work).entryList({QStringLiteral("chunk_*")}, QDir::Files);
         QVERIFY2(chunks.isEmpty(), qPrintable(chunks.join(u' ')));
         QCOMPARE(readFile(work + QStringLiteral("/ready.txt")), QByteArray("0\n"));
@@ -860,46 +649,40 @@ sleep 20)";
     // that goes away with the source.
     void byteSourceFetchesOnlyNeededChunksOnce()
     {
-        QTemporaryDir temporary;
-        const QByteArray bytes = imageBytes(3 * chunk + MiB, {});
-        const QString image = temporary.filePath(QStringLiteral("dev'ice.img"));
-        QVERIFY(writeFile(image, bytes));
-        LauncherSetup setup;
-        auto source = std::make_unique<ElevatedByteSource>(image, factoryFor(setup), temporary.path());
+        ScanRun run;
+        const QByteArray bytes = imageBytes(3 * chunk + MiB);
+        const QString image = run.image(bytes, QStringLiteral("dev'ice.img"));
+        auto source = std::make_unique<ElevatedByteSource>(image, factoryFor(run.setup), run.temporary.path());
         const QList<ByteSource::Range> ranges = {
             {100, 5000}, {chunk - 32, 32}, {3 * chunk + 7, MiB - 7}, {2 * MiB, 300},
         };
         QString error;
         QVERIFY2(source->prepare(ranges, &error), qPrintable(error));
-        QCOMPARE(setup.log->shellRuns, 1);
         const QString folder = source->fetchFolder();
-        QStringList fetched = QDir(folder).entryList(QDir::Files);
-        QCOMPARE(fetched, (QStringList{QStringLiteral("chunk_000000.bin"), QStringLiteral("chunk_000003.bin")}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"chunk_000000.bin", "chunk_000003.bin"}));
         struct stat status {};
         QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &status), 0);
         QCOMPARE(status.st_mode & 07777, mode_t(0700));
         QCOMPARE(status.st_uid, ::geteuid());
-
         for (const ByteSource::Range &range : ranges) {
             QByteArray out;
             QVERIFY2(source->read(range.offset, range.length, &out, &error), qPrintable(error));
             QCOMPARE(out, bytes.mid(qsizetype(range.offset), qsizetype(range.length)));
         }
-        QCOMPARE(setup.log->shellRuns, 1);
+        QCOMPARE(run.setup.log->shellRuns, 1);
 
         // A range nobody prepared is fetched on its own; one past the end fails.
         QByteArray out;
         QVERIFY(source->read(chunk + 10, 10, &out, &error));
         QCOMPARE(out, bytes.mid(chunk + 10, 10));
-        QCOMPARE(setup.log->shellRuns, 2);
+        QCOMPARE(run.setup.log->shellRuns, 2);
         QVERIFY(!source->read(quint64(bytes.size()) - 5, 10, &out, &error));
         QVERIFY(!error.isEmpty());
 
         // A new batch drops the chunks it no longer needs.
         QVERIFY(source->prepare({{chunk + 5, 5}}, &error));
-        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("chunk_000001.bin")});
-        QCOMPARE(setup.log->shellRuns, 2);
-
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"chunk_000001.bin"});
+        QCOMPARE(run.setup.log->shellRuns, 2);
         source.reset();
         QVERIFY(!QFileInfo::exists(folder));
     }
@@ -907,11 +690,9 @@ sleep 20)";
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsSet(childImageVariable)) {
-        QCoreApplication app(argc, argv);
-        return runChildScan();
-    }
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(childImageVariable))
+        return runChildScan();
     TestElevatedScan test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -11,23 +11,6 @@
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
-// Every symbol the screens draw: the title strip, sidebar and About sheet, the
-// progress indicator, and the Deep Scan, results, Trash, Snapshots and
-// Settings screens with their buttons, badges and notices.
-static const char *const screenSymbols[] = {
-    "arrow.counterclockwise.circle.fill", "info.circle", "waveform.and.magnifyingglass",
-    "trash", "clock.arrow.circlepath", "gearshape",
-    "trash.slash", "internaldrive", "folder", "opticaldiscdrive", "exclamationmark.triangle",
-    "trash.slash.fill", "lock.shield.fill", "info.circle.fill", "checkmark.shield.fill",
-    "checkmark.circle.fill", "arrow.clockwise", "externaldrive.fill", "internaldrive.fill",
-    "play.fill", "stop.fill",
-    "eye.slash", "eye", "arrow.down.doc.fill", "square.and.arrow.down.on.square",
-    "arrow.counterclockwise", "checkmark.square.fill", "square", "minus.circle", "doc.circle",
-    "arrow.triangle.2.circlepath", "arrow.uturn.backward", "magnifyingglass", "xmark.circle.fill",
-    "clock.badge.questionmark", "camera.circle", "arrow.left.circle",
-    "lock.shield",
-};
-
 class IconsTest : public QObject
 {
     Q_OBJECT
@@ -36,8 +19,7 @@ private Q_SLOTS:
     void tableIsSortedAndUnique();
     void everyGlyphIsInTheFont();
     void glyphsMatchTheFontsNames();
-    void enumerationIconsAreKnown();
-    void screenSymbolsAreKnown();
+    void enumerationSymbolsAreKnown();
     void symbolsInQmlAreKnown();
     void unknownSymbolIsVisibleAndReported();
 };
@@ -89,7 +71,7 @@ void IconsTest::glyphsMatchTheFontsNames()
     }
 }
 
-void IconsTest::enumerationIconsAreKnown()
+void IconsTest::enumerationSymbolsAreKnown()
 {
     QStringList symbols;
     for (NavigationItem item : allNavigationItems())
@@ -102,12 +84,6 @@ void IconsTest::enumerationIconsAreKnown()
         symbols << icon(status);
     for (const QString &symbol : std::as_const(symbols))
         QVERIFY2(iconCodepoint(symbol), qPrintable(symbol));
-}
-
-void IconsTest::screenSymbolsAreKnown()
-{
-    for (const char *symbol : screenSymbols)
-        QVERIFY2(iconCodepoint(QString::fromLatin1(symbol)), symbol);
 }
 
 void IconsTest::symbolsInQmlAreKnown()

@@ -18,7 +18,6 @@ class NavigationTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void startsOnTrashRecovery();
     void rowsFollowTheEnumeration_data();
     void rowsFollowTheEnumeration();
@@ -165,11 +164,6 @@ void NavigationTest::aboutToggles()
 }
 
 QTEST_GUILESS_MAIN(NavigationTest)
-void NavigationTest::initTestCase()
-{
-    setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
-}
-
 void NavigationTest::snapshotSubtitleNamesThePlatformsFacility_data()
 {
     QTest::addColumn<PlatformKind>("kind");
@@ -182,10 +176,8 @@ void NavigationTest::snapshotSubtitleNamesThePlatformsFacility()
 {
     QFETCH(PlatformKind, kind);
     QFETCH(QString, subtitle);
-    setCurrentPlatform(makePlatform(kind));
-    NavigationModel model;
+    NavigationModel model(makePlatform(kind));
     QCOMPARE(model.data(model.index(1), int(NavigationModel::Role::subtitle)).toString(), subtitle);
-    setCurrentPlatform(makePlatform(PlatformKind::gnuLinux));
 }
 
 #include "tst_navigation.moc"

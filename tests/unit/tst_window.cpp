@@ -11,7 +11,6 @@
 #include "appdelegate.h"
 #include "formatting.h"
 #include "model/palette.h"
-#include "navigationmodel.h"
 #include "palettebridge.h"
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
@@ -23,6 +22,17 @@ void captureMessage(QtMsgType type, const QMessageLogContext &, const QString &m
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
         capturedMessages.append(message);
+}
+// MainView in a shown window, styled as at start-up.
+QQuickWindow *showMainView(QQmlApplicationEngine &engine)
+{
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/MainView.qml")));
+    auto *window = engine.rootObjects().size() == 1 ? qobject_cast<QQuickWindow *>(engine.rootObjects().first()) : nullptr;
+    if (!window)
+        return nullptr;
+    AppDelegate().applicationDidFinishLaunching();
+    return QTest::qWaitForWindowExposed(window) ? window : nullptr;
 }
 } // namespace
 
@@ -48,12 +58,9 @@ void WindowTest::percentTruncates_data()
 {
     QTest::addColumn<double>("fraction");
     QTest::addColumn<QString>("text");
-    QTest::addRow("0") << 0.0 << "0%";
-    QTest::addRow("0.42") << 0.42 << "42%";
+    // 0.29 * 100 is 28.999... in floating point.
     QTest::addRow("0.29") << 0.29 << "29%";
-    QTest::addRow("0.876") << 0.876 << "87%";
-    QTest::addRow("0.999") << 0.999 << "99%";
-    QTest::addRow("0.9999") << 0.9999 << "99%";
+    QTest::addRow("0.9999 truncates") << 0.9999 << "99%";
     QTest::addRow("1") << 1.0 << "100%";
     QTest::addRow("nan") << std::nan("") << "0%";
 }
@@ -69,10 +76,8 @@ void WindowTest::gridLines_data()
     QTest::addColumn<qreal>("length");
     QTest::addColumn<QList<qreal>>("positions");
     QTest::addRow("zero") << 0.0 << QList<qreal>{};
-    QTest::addRow("one point") << 1.0 << QList<qreal>{0};
     QTest::addRow("60 stops before 60") << 60.0 << QList<qreal>{0, 30};
     QTest::addRow("60.5 includes 60") << 60.5 << QList<qreal>{0, 30, 60};
-    QTest::addRow("29.9") << 29.9 << QList<qreal>{0};
     QTest::addRow("negative") << -10.0 << QList<qreal>{};
 }
 
@@ -122,6 +127,7 @@ void WindowTest::delegateWithoutWindowCarriesOn()
 
 void WindowTest::delegateStylesTheFirstWindow()
 {
+    AppDelegate::identifyApplication();
     QQuickWindow window;
     AppDelegate().applicationDidFinishLaunching();
     QCOMPARE(window.color(), paletteColor(PaletteColor::backgroundDeep));
@@ -136,27 +142,9 @@ void WindowTest::mainViewLoadsWithoutWarnings()
     const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
     {
         QQmlApplicationEngine engine;
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/MainView.qml")));
-        QCOMPARE(engine.rootObjects().size(), 1);
-        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+        QQuickWindow *window = showMainView(engine);
         QVERIFY(window);
-        QCOMPARE(window->size(), QSize(1200, 800));
         QCOMPARE(window->minimumSize(), QSize(1000, 650));
-
-        AppDelegate().applicationDidFinishLaunching();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        auto *navigation = window->findChild<NavigationModel *>(QStringLiteral("navigation"));
-        QVERIFY(navigation);
-        for (NavigationItem item : allNavigationItems()) {
-            navigation->setSelectedNav(item);
-            auto *loader = window->findChild<QQuickItem *>(QStringLiteral("screenLoader"));
-            QVERIFY(loader);
-            QTRY_VERIFY(loader->property("item").value<QQuickItem *>());
-        }
-        navigation->setShowingAbout(true);
-        QTest::qWait(100);
-        navigation->setShowingAbout(false);
         const QImage frame = window->grabWindow();
         QVERIFY(!frame.isNull());
         // The background is backgroundDeep, seen at a point without content.
@@ -172,12 +160,8 @@ void WindowTest::doubleClickOnTitleStripZooms()
     // QML tests cannot double-click: QtQuickTest spaces its clicks wider than
     // the double-click interval. QTest::mouseDClick sends a real pair.
     QQmlApplicationEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Quorvel/MainView.qml")));
-    QCOMPARE(engine.rootObjects().size(), 1);
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-    AppDelegate().applicationDidFinishLaunching();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QQuickWindow *window = showMainView(engine);
+    QVERIFY(window);
     auto *strip = window->findChild<QQuickItem *>(QStringLiteral("titleStrip"));
     QVERIFY(strip);
     const QPoint middle = strip->mapToScene(QPointF(strip->width() / 2, strip->height() / 2)).toPoint();
