@@ -1,5 +1,6 @@
 #include "savecarved.h"
 
+#include "carving/verify/hitverifier.h"
 #include "model/collisionfreenames.h"
 
 #include <QDir>
@@ -64,7 +65,7 @@ int createExclusive(CollisionFreeNames &names, QString *path, mode_t mode, int *
 {
     for (;;) {
         *path = names.next();
-        const int fd = ::open(QFile::encodeName(*path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::open(QFile::encodeName(*path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             *error = fd >= 0 ? 0 : errno;
             return fd;
@@ -172,29 +173,121 @@ std::optional<SaveError> copyTreeInto(const QString &from, const QString &to)
     return std::nullopt;
 }
 
+// The bytes of a hit on a descriptor we write: the structure walk at save
+// time reads back exactly what was written.
+class WrittenBytes final : public ByteSource
+{
+public:
+    explicit WrittenBytes(int fd) : m_fd(fd) {}
+
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
+    {
+        out->resize(qsizetype(length));
+        qint64 done = 0;
+        while (done < length) {
+            const ssize_t got = ::pread(m_fd, out->data() + done, std::size_t(length - done), off_t(offset + quint64(done)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                if (error)
+                    *error = got == 0 ? QStringLiteral("the saved file is shorter than its range")
+                                      : QString::fromLocal8Bit(std::strerror(errno));
+                out->clear();
+                return false;
+            }
+            done += got;
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
+const FileSignature *catalogueRow(const QString &typeName)
+{
+    for (const FileSignature &signature : defaultSignatures()) {
+        if (signature.typeName == typeName)
+            return &signature;
+    }
+    return nullptr;
+}
+
+SaveError sourceChanged(const CarvedFile &file, const QString &why)
+{
+    return SaveError{QStringLiteral("POSIX"), EIO,
+                     QStringLiteral("The source changed since the scan; the bytes at offset %1 are no longer the ones "
+                                    "found there")
+                             .arg(file.offset)
+                         + (why.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (") + why + QStringLiteral(")."))};
+}
+
+constexpr qint64 copyBlock = 1 << 20;
+
+// Reads `length` bytes (at most a copy block) of the hit's saved range.
+std::optional<SaveError> readSaved(const CarvedFile &file, qint64 from, QByteArray *bytes)
+{
+    const qint64 length = std::min(copyBlock, file.savedLength() - from);
+    QString error;
+    if (!file.data->source)
+        return SaveError{QStringLiteral("POSIX"), EIO, QStringLiteral("The hit has no byte source.")};
+    if (!file.data->source->read(file.data->offset + quint64(from), length, bytes, &error))
+        return SaveError{QStringLiteral("POSIX"), EIO, error};
+    return std::nullopt;
+}
+
+// Writes the hit's saved range into `fd` a block at a time, `first` being
+// its first block, so that a whole video costs no more memory than a photo,
+// then checks on what was written that it is still the file the scan found.
+std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &first, int fd, const QString &path)
+{
+    const qint64 length = file.savedLength();
+    QByteArray bytes = first;
+    for (qint64 done = 0; done < length; done += bytes.size()) {
+        if (done > 0) {
+            if (auto failure = readSaved(file, done, &bytes))
+                return failure;
+        }
+        if (!writeAll(fd, bytes.constData(), bytes.size()))
+            return systemError(errno, path);
+    }
+    if (!file.verification.isVerified())
+        return std::nullopt;
+    const FileSignature *signature = catalogueRow(file.signatureType);
+    if (!signature)
+        return std::nullopt;
+    Verify::HitBytes written({}, std::make_shared<WrittenBytes>(fd), 0, quint64(length));
+    const Verification again = HitVerifier::walkOnce(*signature, written);
+    if (again.isVerified() && again.length == length)
+        return std::nullopt;
+    return sourceChanged(file, again.isVerified() ? QStringLiteral("its structure now ends elsewhere") : again.reason);
+}
+
+// The source is read again at save time. If it changed since the scan (the
+// volume is in use, or earlier saves into it took those free blocks), the
+// bytes are no longer the carved file: saving refuses rather than write
+// something else under its name. The first bytes are compared before
+// anything is created; a verified hit's structure is walked again on what
+// was written.
 SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName)
 {
-    QByteArray bytes;
-    QString readError;
-    if (!file.data->read(&bytes, &readError))
-        return {QString(), SaveError{QStringLiteral("POSIX"), EIO, readError}};
-    // The bytes are read again from the source when the hit is saved. If the
-    // source changed since the scan (the volume is in use, or earlier saves
-    // into it took those free blocks), these are no longer the carved file:
-    // refuse rather than save something else under its name.
-    if (!bytes.startsWith(file.data->head))
-        return {QString(), SaveError{QStringLiteral("POSIX"), EIO,
-                                     QStringLiteral("The source changed since the scan; the bytes at offset %1 are no "
-                                                    "longer the ones found there.")
-                                         .arg(file.offset)}};
+    QByteArray first;
+    if (auto failure = readSaved(file, 0, &first))
+        return {QString(), failure};
+    if (!first.startsWith(file.data->head.left(first.size())))
+        return {QString(), sourceChanged(file, QString())};
     CollisionFreeNames names(folder, baseName);
     QString path;
     int error = 0;
     const int fd = createExclusive(names, &path, 0666, &error);
     if (fd < 0)
         return {QString(), systemError(error, path)};
-    const bool wrote = writeAll(fd, bytes.constData(), bytes.size());
-    if (auto failure = finishCreated(fd, path, wrote))
+    if (std::optional<SaveError> failure = writeHit(file, first, fd, path)) {
+        ::close(fd);
+        ::unlink(QFile::encodeName(path).constData());
+        return {QString(), failure};
+    }
+    if (auto failure = finishCreated(fd, path, true))
         return {QString(), failure};
     return {path, std::nullopt};
 }
@@ -258,6 +351,13 @@ SaveResult savePrepared(const CarvedFile &file, const QString &folder)
     return {QString(), SaveError::nothingToSave()};
 }
 
+// What saving reads of a hit with bytes: its whole file when verified, else
+// its carved window.
+ByteSource::Range savedRange(const CarvedFile &file)
+{
+    return {file.data->offset, file.savedLength()};
+}
+
 SaveError prepareFailure(const QString &reason)
 {
     return SaveError{QStringLiteral("POSIX"), EIO, reason};
@@ -269,7 +369,7 @@ SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder)
 {
     if (file.data && file.data->source) {
         QString reason;
-        if (!file.data->source->prepare({{file.data->offset, file.data->length}}, &reason))
+        if (!file.data->source->prepare({savedRange(file)}, &reason))
             return {QString(), prepareFailure(reason)};
     }
     return savePrepared(file, folder);
@@ -287,7 +387,7 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
         ByteSource *source = file.data->source.get();
         if (!ranges.contains(source))
             order.append(source);
-        ranges[source].append({file.data->offset, file.data->length});
+        ranges[source].append(savedRange(file));
     }
     QHash<ByteSource *, bool> prepared;
     for (ByteSource *source : order) {

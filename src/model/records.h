@@ -70,6 +70,8 @@ struct Verification {
     QString reason;       // unverified: why, in a few words for the user
 
     bool isVerified() const { return state == State::verified; }
+    // A walk refused it; lists hide such hits until asked to show them.
+    bool isUnverified() const { return state == State::unverified; }
     // "Verified" for a whole file, else the reason; empty when not checked.
     QString text() const;
 };
@@ -93,6 +95,9 @@ struct CarvedFile {
     // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension,
     // with any "/" written as "_" so that it stays a single file name.
     QString suggestedFileName() const;
+    // The bytes saving writes: a verified hit's whole file, else the carved
+    // window (or, without data, the source file's size).
+    qint64 savedLength() const { return verification.isVerified() ? verification.length : estimatedSize; }
 };
 
 #define QUORVEL_IDENTIFIED_BY_ID(Record) \
