@@ -100,6 +100,7 @@ namespace {
 using namespace DirectScan;
 
 std::atomic<bool> mirroredReadAheadAllowed{true};
+constexpr qsizetype maxBatch = 4096;
 std::atomic<bool> verifyingHits{true};
 
 // A buffer of `size` bytes mapped twice, back to back, so that a range that
@@ -278,18 +279,30 @@ void scanRawFile(const QString &path, const QList<FileSignature> &signatures, co
         QList<CarvedFile> found;
         // Neighbouring steps hold similar content, so the last step's count
         // spares the list its growth steps (random data gives about 48).
-        found.reserve(lastFound);
+        found.reserve(std::min(lastFound, maxBatch));
+        qsizetype foundInStep = 0;
+        // A step of crafted data can hold a hit every few bytes; they go out
+        // in batches of bounded size, each ending between two offsets so that
+        // the rows of one offset are verified together.
+        const auto send = [&] {
+            foundInStep += found.size();
+            if (verifier && !found.isEmpty())
+                verifier->verify(found, {std::span(bytes, std::size_t(available)), quint64(offset), source, sourceEnd});
+            if (!found.isEmpty()) {
+                sink.postCarvedFiles(std::exchange(found, {}));
+                found.reserve(maxBatch);
+            }
+        };
         const auto keep = [&](const CarveHit &hit) {
+            if (found.size() >= maxBatch && found.constLast().offset != quint64(offset) + hit.position)
+                send();
             found.append(makeCarvedFile(hit, carver.signatures().at(hit.signature), quint64(offset), sourceName,
                                         carvedDataOf(hit, quint64(offset), bytes, source)));
         };
         if (!signatures.isEmpty()) // nothing can match; spare the carver its pass
             carver.carve(input, keep);
-        lastFound = found.size();
-        if (verifier && !found.isEmpty())
-            verifier->verify(found, {std::span(bytes, std::size_t(available)), quint64(offset), source, sourceEnd});
-        if (!found.isEmpty())
-            sink.postCarvedFiles(std::move(found));
+        send();
+        lastFound = foundInStep;
 
         offset += chunkStep;
         const qint64 scanned = offset;

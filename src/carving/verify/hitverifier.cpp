@@ -37,18 +37,26 @@ HitVerifier::HitVerifier(const QList<FileSignature> &signatures)
     : m_list(signatures)
     , m_pdfEnds(std::make_unique<SearchMemo>(QByteArray("%%EOF")))
 {
+    QHash<QString, int> families;
     for (int i = 0; i < m_list.size(); ++i) {
-        m_signatures.insert(m_list[i].typeName, &m_list[i]);
-        m_order.insert(m_list[i].typeName, i);
+        const QString &name = m_list[i].typeName;
+        TypeInfo info;
+        info.signature = &m_list[i];
+        info.walker = walkerFor(name);
+        const QString family = familyOf(name);
+        auto known = families.constFind(family);
+        if (known == families.cend())
+            known = families.insert(family, int(families.size()));
+        info.family = *known;
+        info.walksFrames = walksFrames(name);
+        info.order = i;
+        info.usesPdfMemo = name == QLatin1String("PDF");
+        m_types.insert(name, info);
     }
+    m_lastWalk.resize(std::size_t(families.size()));
 }
 
 HitVerifier::~HitVerifier() = default;
-
-const FileSignature *HitVerifier::signatureNamed(const QString &typeName) const
-{
-    return m_signatures.value(typeName, nullptr);
-}
 
 Verification HitVerifier::walkOnce(const FileSignature &signature, HitBytes &bytes)
 {
@@ -59,31 +67,42 @@ Verification HitVerifier::walkOnce(const FileSignature &signature, HitBytes &byt
     return fromOutcome(walker(bytes, nullptr));
 }
 
+const QString &HitVerifier::Walked::partOfReason()
+{
+    if (partOf.isNull())
+        partOf = QStringLiteral("part of the ") + typeName + QStringLiteral(" file at ") + hexOffset(start);
+    return partOf;
+}
+
 void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
 {
-    for (Walked &walked : m_lastWalk)
-        walked.batchIndex = -1;
+    for (std::optional<Walked> &walked : m_lastWalk) {
+        if (walked)
+            walked->batchIndex = -1;
+    }
+    // Crafted data can hold a candidate every few bytes; the lookups below
+    // run once per type name in a row of equal ones.
+    const QString *lastType = nullptr;
+    const TypeInfo *info = nullptr;
     for (qsizetype i = 0; i < hits.size(); ++i) {
         CarvedFile &hit = hits[i];
-        const FileSignature *signature = signatureNamed(hit.signatureType);
-        const Walker walker = signature ? walkerFor(hit.signatureType) : nullptr;
-        if (!walker)
+        if (!lastType || *lastType != hit.signatureType) {
+            const auto found = m_types.constFind(hit.signatureType);
+            info = found == m_types.cend() ? nullptr : &*found;
+            lastType = &hit.signatureType;
+        }
+        if (!info || !info->walker)
             continue;
-        const QString family = familyOf(hit.signatureType);
-        auto last = m_lastWalk.find(family);
-        if (last != m_lastWalk.end()) {
+        std::optional<Walked> &last = m_lastWalk[std::size_t(info->family)];
+        if (last) {
             Walked &earlier = *last;
             if (earlier.verified && hit.offset > earlier.start && hit.offset < earlier.end) {
-                hit.verification = unverified(QStringLiteral("part of the ") + earlier.typeName
-                                              + QStringLiteral(" file at ") + hexOffset(earlier.start));
+                hit.verification = unverified(earlier.partOfReason());
                 continue;
             }
-            if (walksFrames(hit.signatureType) && hit.offset > earlier.start && hit.offset < earlier.end
+            if (info->walksFrames && hit.offset > earlier.start && hit.offset < earlier.end
                 && std::binary_search(earlier.frames.begin(), earlier.frames.end(), hit.offset)) {
-                hit.verification = earlier.verified
-                    ? unverified(QStringLiteral("part of the ") + earlier.typeName + QStringLiteral(" file at ")
-                                 + hexOffset(earlier.start))
-                    : unverified(earlier.reason);
+                hit.verification = unverified(earlier.verified ? earlier.partOfReason() : earlier.reason);
                 continue;
             }
         }
@@ -96,20 +115,19 @@ void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
             : bytes.sourceSize > hit.offset                               ? bytes.sourceSize - hit.offset
                                                                           : 0;
         HitBytes hitBytes(inMemory, bytes.source, hit.offset, remaining);
-        hitBytes.setTypeLimit(quint64(std::max<qint64>(0, signature->maxFileSize)));
-        if (hit.signatureType == QLatin1String("PDF"))
+        hitBytes.setTypeLimit(quint64(std::max<qint64>(0, info->signature->maxFileSize)));
+        if (info->usesPdfMemo)
             hitBytes.setSearchMemo(m_pdfEnds.get());
         WalkLog log;
-        const Outcome outcome = walker(hitBytes, walksFrames(hit.signatureType) ? &log : nullptr);
+        const Outcome outcome = info->walker(hitBytes, info->walksFrames ? &log : nullptr);
         m_fetched += hitBytes.bytesFetched();
         hit.verification = fromOutcome(outcome);
 
         // Two rows of one family verifying the same bytes: the later row is
         // the more specific type (MOV and M4A after MP4).
-        if (outcome.verified && last != m_lastWalk.end() && last->verified && last->start == hit.offset
-            && last->batchIndex >= 0) {
+        if (outcome.verified && last && last->verified && last->start == hit.offset && last->batchIndex >= 0) {
             CarvedFile &other = hits[last->batchIndex];
-            const bool laterRow = m_order.value(hit.signatureType) > m_order.value(other.signatureType);
+            const bool laterRow = info->order > m_types.value(other.signatureType).order;
             CarvedFile &loser = laterRow ? other : hit;
             const CarvedFile &winner = laterRow ? hit : other;
             loser.verification = unverified(QStringLiteral("same file as the ") + winner.signatureType
@@ -118,7 +136,12 @@ void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
                 continue;
         }
 
-        Walked walked;
+        // A failed walk inside an earlier one's stretch (a stray sync word in
+        // frame data, a broken candidate inside a whole file) keeps that
+        // walk for the candidates after it.
+        if (last && !outcome.verified && hit.offset < last->end)
+            continue;
+        Walked &walked = last.emplace();
         walked.start = hit.offset;
         walked.verified = outcome.verified;
         walked.end = hit.offset + (outcome.verified ? outcome.length : std::max<quint64>(outcome.reached, 1));
@@ -128,11 +151,5 @@ void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
         walked.frames.reserve(log.frames.size());
         for (const quint64 frame : log.frames)
             walked.frames.push_back(hit.offset + frame);
-        // A failed walk inside an earlier one's stretch (a stray sync word in
-        // frame data, a broken candidate inside a whole file) keeps that
-        // walk for the candidates after it.
-        if (last != m_lastWalk.end() && !walked.verified && walked.start < last->end)
-            continue;
-        m_lastWalk.insert(family, std::move(walked));
     }
 }

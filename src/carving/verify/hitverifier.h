@@ -5,10 +5,12 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "carving/verify/hitbytes.h"
+#include "carving/verify/walkers.h"
 #include "model/filesignature.h"
 #include "model/records.h"
 
@@ -64,16 +66,24 @@ private:
         bool verified = false;
         QString typeName;
         QString reason;
+        QString partOf;            // "part of the ... file at ...", made once
         std::vector<quint64> frames;   // absolute frame starts, ascending
         qsizetype batchIndex = -1;     // the hit in the current batch, if it is there
+
+        const QString &partOfReason();
+    };
+    struct TypeInfo {
+        const FileSignature *signature = nullptr;
+        Verify::Walker walker = nullptr;
+        int family = 0;            // index into m_lastWalk
+        bool walksFrames = false;
+        bool usesPdfMemo = false;
+        int order = 0;             // row in the signature list
     };
 
-    const FileSignature *signatureNamed(const QString &typeName) const;
-
-    QHash<QString, const FileSignature *> m_signatures;
-    QHash<QString, int> m_order;
     QList<FileSignature> m_list;
-    QHash<QString, Walked> m_lastWalk;   // by family
+    QHash<QString, TypeInfo> m_types;
+    std::vector<std::optional<Walked>> m_lastWalk;   // by family
     std::unique_ptr<Verify::SearchMemo> m_pdfEnds;
     quint64 m_fetched = 0;
 };
