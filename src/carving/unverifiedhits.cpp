@@ -29,25 +29,66 @@ bool UnverifiedHits::add(const CarvedFile &hit)
     const bool room = qsizetype(m_entries.size()) < m_listLimit && hit.data
         && hit.estimatedSize >= 0 && hit.estimatedSize <= std::numeric_limits<quint32>::max()
         && (m_typeIndex.contains(hit.signatureType) || m_types.size() < 0xFFFF);
-    const QString sourceKey = hit.sourcePath + QLatin1Char('\n')
-        + QString::number(quintptr(hit.data ? hit.data->source.get() : nullptr));
-    if (!room || (!m_sourceIndex.contains(sourceKey) && m_sources.size() >= 0xFF)) {
+    if (!room) {
         ++m_notListed[hit.signatureType];
         ++m_notListedTotal;
         return false;
+    }
+    // A scan has one source: the last one found is nearly always the one.
+    const ByteSource *bytes = hit.data->source.get();
+    quint32 source = m_lastSource;
+    if (source >= quint32(m_sources.size()) || m_sources[source].bytes.get() != bytes
+        || m_sources[source].path != hit.sourcePath) {
+        const QString sourceKey = hit.sourcePath + QLatin1Char('\n') + QString::number(quintptr(bytes));
+        if (!m_sourceIndex.contains(sourceKey) && m_sources.size() >= 0xFF) {
+            ++m_notListed[hit.signatureType];
+            ++m_notListedTotal;
+            return false;
+        }
+        source = intern(m_sources, m_sourceIndex, sourceKey, [&] { return Source{hit.data->source, hit.sourcePath}; });
+        m_lastSource = source;
     }
     Entry entry;
     entry.offset = hit.offset;
     entry.sourceOffset = hit.data->offset;
     entry.estimatedSize = quint32(hit.estimatedSize);
     entry.health = quint8(hit.health);
+    entry.status = quint8(hit.recoveryStatus);
+    entry.headLength = quint8(std::min<qsizetype>(headSize, hit.data->head.size()));
+    std::memcpy(entry.head, hit.data->head.constData(), entry.headLength);
     entry.type = quint16(intern(m_types, m_typeIndex, hit.signatureType,
                                 [&] { return Type{hit.signatureType, hit.fileExtension}; }));
-    entry.reason = intern(m_reasons, m_reasonIndex, hit.verification.reason, [&] { return hit.verification.reason; });
-    entry.source = quint8(intern(m_sources, m_sourceIndex, sourceKey,
-                                 [&] { return Source{hit.data->source, hit.sourcePath}; }));
+    if (m_lastReason >= quint32(m_reasons.size()) || m_reasons[m_lastReason] != hit.verification.reason)
+        m_lastReason = intern(m_reasons, m_reasonIndex, hit.verification.reason, [&] { return hit.verification.reason; });
+    entry.reason = m_lastReason;
+    entry.source = quint8(source);
+    if (hit.matchedExistingPath)
+        m_matchedPaths.insert(qsizetype(m_entries.size()), *hit.matchedExistingPath);
     m_entries.push_back(entry);
     return true;
+}
+
+void UnverifiedHits::addNotListed(const QString &typeName, qint64 count)
+{
+    if (count <= 0)
+        return;
+    m_notListed[typeName] += count;
+    m_notListedTotal += count;
+}
+
+RecoveryStatus UnverifiedHits::recoveryStatusAt(qsizetype index) const
+{
+    return RecoveryStatus(m_entries.at(std::size_t(index)).status);
+}
+
+void UnverifiedHits::setRecoveryStatus(qsizetype index, RecoveryStatus status,
+                                       const std::optional<QString> &matchedExistingPath)
+{
+    m_entries.at(std::size_t(index)).status = quint8(status);
+    if (matchedExistingPath)
+        m_matchedPaths.insert(index, *matchedExistingPath);
+    else
+        m_matchedPaths.remove(index);
 }
 
 QUuid UnverifiedHits::idAt(qsizetype index) const
@@ -81,8 +122,13 @@ CarvedFile UnverifiedHits::at(qsizetype index) const
     data.source = source.bytes;
     data.offset = entry.sourceOffset;
     data.length = entry.estimatedSize;
+    data.head = QByteArray(entry.head, entry.headLength);
     file.data = std::move(data);
     file.health = CarvedFileHealth(entry.health);
+    file.recoveryStatus = RecoveryStatus(entry.status);
+    const auto matched = m_matchedPaths.constFind(index);
+    if (matched != m_matchedPaths.cend())
+        file.matchedExistingPath = *matched;
     file.sourcePath = source.path;
     file.verification.state = Verification::State::unverified;
     file.verification.reason = m_reasons.at(entry.reason);
@@ -99,6 +145,9 @@ void UnverifiedHits::clear()
     m_reasonIndex.clear();
     m_sources.clear();
     m_sourceIndex.clear();
+    m_lastSource = 0;
+    m_lastReason = 0;
+    m_matchedPaths.clear();
     m_notListed.clear();
     m_notListedTotal = 0;
     m_base = newRecordId();

@@ -6,6 +6,7 @@
 #include <QUuid>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "model/records.h"
@@ -19,7 +20,9 @@
 //
 // A listed hit is given back as a whole record by at(); its id is derived
 // from the store's own random id and the hit's index, so it is the same on
-// every call and unique.
+// every call and unique. Its head keeps the first 16 bytes (enough for
+// saving to tell that the source changed), and the existing-file matching
+// may mark it like any other hit.
 class UnverifiedHits
 {
 public:
@@ -27,8 +30,12 @@ public:
 
     static constexpr qsizetype defaultListLimit = 200'000;
 
+    static constexpr int headSize = 16;
+
     // Keeps `hit` if there is room, else counts it; false when only counted.
     bool add(const CarvedFile &hit);
+    // Counts hits of `typeName` that were left out before they got here.
+    void addNotListed(const QString &typeName, qint64 count);
 
     qsizetype listedCount() const { return qsizetype(m_entries.size()); }
     // Every hit added, listed or not.
@@ -39,6 +46,8 @@ public:
 
     CarvedFile at(qsizetype index) const;
     QUuid idAt(qsizetype index) const;
+    RecoveryStatus recoveryStatusAt(qsizetype index) const;
+    void setRecoveryStatus(qsizetype index, RecoveryStatus status, const std::optional<QString> &matchedExistingPath);
     // The index of the listed hit with this id, or -1.
     qsizetype indexOf(const QUuid &id) const;
 
@@ -53,6 +62,9 @@ private:
         quint16 type = 0;           // index into m_types
         quint8 source = 0;          // index into m_sources
         quint8 health = 0;
+        quint8 status = 0;          // RecoveryStatus
+        quint8 headLength = 0;
+        char head[headSize] = {};
     };
     struct Type {
         QString name;
@@ -75,6 +87,9 @@ private:
     QHash<QString, quint32> m_reasonIndex;
     QList<Source> m_sources;
     QHash<QString, quint32> m_sourceIndex;   // by path and source address
+    quint32 m_lastSource = 0;                // the source and reason of the last hit added
+    quint32 m_lastReason = 0;
+    QHash<qsizetype, QString> m_matchedPaths;   // few: junk rarely matches an existing file
     QHash<QString, qint64> m_notListed;
     qint64 m_notListedTotal = 0;
 };

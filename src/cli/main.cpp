@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "carving/carvedhits.h"
 #include "carving/directscan.h"
 #include "system/platform.h"
 #include "carving/filecarvingservice.h"
@@ -82,14 +83,23 @@ public:
     {
         if (m_listHits) {
             clearBar();
-            for (const CarvedFile &file : std::as_const(files)) {
-                printTo(stdout, QString::number(file.offset) + QLatin1Char('\t') + file.signatureType + QLatin1Char('\t')
-                                    + file.fileExtension + QLatin1Char('\t') + QString::number(file.estimatedSize)
-                                    + QLatin1Char('\t') + rawValue(file.health) + QLatin1Char('\n'));
-            }
+            for (const CarvedFile &file : std::as_const(files))
+                printTo(stdout, listLine(file));
             std::fflush(stdout);
         }
-        m_hits.append(std::move(files));
+        m_hits.append(files);
+    }
+
+    // offset, type, extension, size, health, then what the walk found: the
+    // whole file's length (or "-") and "Verified" or why not.
+    static QString listLine(const CarvedFile &file)
+    {
+        const QString length =
+            file.verification.isVerified() ? QString::number(file.verification.length) : QStringLiteral("-");
+        return QString::number(file.offset) + QLatin1Char('\t') + file.signatureType + QLatin1Char('\t')
+            + file.fileExtension + QLatin1Char('\t') + QString::number(file.estimatedSize) + QLatin1Char('\t')
+            + rawValue(file.health) + QLatin1Char('\t') + length + QLatin1Char('\t') + file.verification.text()
+            + QLatin1Char('\n');
     }
 
     void postProgress(quint64 bytesScanned, std::optional<double> fraction,
@@ -106,7 +116,7 @@ public:
             if (m_lastShown >= 0 && now - m_lastShown < 1000)
                 return;
             m_lastShown = now;
-            printTo(stderr, statusText(m_hits.size()) + QLatin1Char('\n'));
+            printTo(stderr, statusText(qsizetype(m_hits.hitCount())) + QLatin1Char('\n'));
         }
     }
 
@@ -123,7 +133,7 @@ public:
 
     void finish() { clearBar(); }
 
-    const QList<CarvedFile> &hits() const { return m_hits; }
+    const CarvedHits &hits() const { return m_hits; }
     quint64 bytesScanned() const { return m_bytesScanned; }
     double seconds() const { return double(m_clock.elapsed()) / 1000.0; }
     bool failed() const { return m_failed; }
@@ -133,17 +143,16 @@ private:
     class HitList final : public HitTable
     {
     public:
-        explicit HitList(QList<CarvedFile> &hits) : m_hits(hits) {}
+        explicit HitList(CarvedHits &hits) : m_hits(hits) {}
         qsizetype hitCount() const override { return m_hits.size(); }
-        const CarvedFile &hitAt(qsizetype row) const override { return m_hits.at(row); }
+        CarvedFile hitAt(qsizetype row) const override { return m_hits.at(row); }
         void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> path) override
         {
-            m_hits[row].recoveryStatus = status;
-            m_hits[row].matchedExistingPath = std::move(path);
+            m_hits.setRecoveryStatus(row, status, path);
         }
 
     private:
-        QList<CarvedFile> &m_hits;
+        CarvedHits &m_hits;
     };
 
     void drawBar(std::optional<double> fraction)
@@ -162,7 +171,8 @@ private:
         line += QStringLiteral("  ") + formatByteCount(qint64(pace.bytesPerSecond)) + QStringLiteral("/s");
         if (pace.secondsLeft)
             line += QStringLiteral("  ETA ") + formatDuration(*pace.secondsLeft);
-        line += QStringLiteral("  ") + QString::number(m_hits.size()) + QStringLiteral(" found\033[K");
+        line += QStringLiteral("  ") + QString::number(m_hits.verifiedCount()) + QStringLiteral(" verified, ")
+            + QString::number(m_hits.hitCount()) + QStringLiteral(" found\033[K");
         printTo(stderr, line);
         std::fflush(stderr);
         m_barShown = true;
@@ -184,7 +194,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_lastShown = -1;
     quint64 m_bytesScanned = 0;
-    QList<CarvedFile> m_hits;
+    CarvedHits m_hits;
 };
 
 // The catalogue entries named in a comma-separated list, in catalogue order.
@@ -258,19 +268,24 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("Device node or disk-image file to scan."));
-    const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
-                                          QStringLiteral("Save every hit into FOLDER."), QStringLiteral("FOLDER"));
+    const QCommandLineOption outputOption(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Save the verified hits (whole files, at their true length) into FOLDER."), QStringLiteral("FOLDER"));
+    const QCommandLineOption allOption(
+        QStringLiteral("all"),
+        QStringLiteral("With -o, also save the unverified hits, each as the bytes carved at its offset."));
     const QCommandLineOption typesOption(QStringLiteral("types"),
                                          QStringLiteral("Look only for these types (comma-separated, see --list-types)."),
                                          QStringLiteral("TYPES"));
     const QCommandLineOption listOption(
         QStringLiteral("list"),
-        QStringLiteral("Print each hit on stdout: offset, type, extension, size, health (tab-separated)."));
+        QStringLiteral("Print each hit on stdout: offset, type, extension, size, health, verified length (or -), "
+                       "verification (tab-separated)."));
     const QCommandLineOption listTypesOption(QStringLiteral("list-types"), QStringLiteral("Print the file types and exit."));
     const QCommandLineOption listVolumesOption(
         QStringLiteral("list-volumes"),
         QStringLiteral("Print the mounted volumes (name, mount point, device, file system, space, flags; tab-separated) and exit."));
-    parser.addOptions({outputOption, typesOption, listOption, listTypesOption, listVolumesOption});
+    parser.addOptions({outputOption, allOption, typesOption, listOption, listTypesOption, listVolumesOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return complain(parser.errorText() + QStringLiteral(" (see --help)"), usage);
@@ -332,31 +347,50 @@ int main(int argc, char *argv[])
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
     scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::of(platform->texts()));
     sink.finish();
-    const QString summary = FileCarvingService::completionText(sink.hits().size(), sink.bytesScanned(), sink.seconds());
+    const CarvedHits &hits = sink.hits();
+    const QString summary =
+        FileCarvingService::completionText(qsizetype(hits.hitCount()), sink.bytesScanned(), sink.seconds());
+    QString tally = QString::number(hits.verifiedCount()) + QStringLiteral(" verified, ")
+        + QString::number(hits.unverifiedCount()) + QStringLiteral(" unverified");
+    if (const QString notListed = FileCarvingService::notListedText(hits.notListedCount()); !notListed.isEmpty())
+        tally += QStringLiteral(" (") + notListed + QLatin1Char(')');
 
     int exitCode = sink.failed() ? failure : ok;
-    if (saving && !sink.hits().isEmpty()) {
+    // Unverified hits are matches a walk refused: junk far more often than
+    // a file, so they are saved only when asked for.
+    QList<CarvedFile> toSave;
+    if (saving) {
+        const bool all = parser.isSet(allOption);
+        for (qsizetype row = 0; row < hits.size(); ++row) {
+            if (all || hits.verificationState(row) != Verification::State::unverified)
+                toSave.append(hits.at(row));
+        }
+    }
+    if (!toSave.isEmpty()) {
         qint64 needed = 0;
-        for (const CarvedFile &hit : sink.hits())
-            needed += hit.estimatedSize;
+        for (const CarvedFile &hit : std::as_const(toSave))
+            needed += hit.savedLength();
         const QStorageInfo storage(folder);
         if (storage.isValid() && needed > storage.bytesAvailable()) {
-            printTo(stderr, summary + QLatin1Char('\n'));
-            return complain(QString::number(sink.hits().size()) + QStringLiteral(" hits need ") + formatByteCount(needed)
+            printTo(stderr, summary + QLatin1Char('\n') + tally + QLatin1Char('\n'));
+            return complain(QString::number(toSave.size()) + QStringLiteral(" hits need ") + formatByteCount(needed)
                                 + QStringLiteral(" but ") + folder + QStringLiteral(" has only ")
                                 + formatByteCount(storage.bytesAvailable())
                                 + QStringLiteral(" free; nothing was saved. Choose a folder on another disk, or "
                                                  "narrow the search with --types."),
                             failure);
         }
-        const SaveCounts counts = saveCarvedFiles(sink.hits(), folder);
+        const SaveCounts counts = saveCarvedFiles(toSave, folder);
         printTo(stderr, QStringLiteral("Saved: %1 files\nFailed: %2\nNo data: %3\n")
                             .arg(counts.saved)
                             .arg(counts.failed)
                             .arg(counts.noData));
         if (counts.failed + counts.noData > 0)
             exitCode = failure;
+    } else if (saving && hits.unverifiedCount() > 0 && !parser.isSet(allOption)) {
+        printTo(stderr, QStringLiteral("No verified hits to save; --all saves the unverified ones too.\n"));
     }
+    printTo(stderr, tally + QLatin1Char('\n'));
     printTo(stderr, summary + QLatin1Char('\n'));
     if (stopRequested.load())
         return interrupted;

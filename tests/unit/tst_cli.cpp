@@ -44,7 +44,8 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QVERIFY(QFile::exists(carveTool));
         QByteArray image(3 * 1024 * 1024, 'U');
-        image.replace(100, 1010, jpegBytes(1004));
+        m_jpeg = wholeJpegBytes(1004);
+        image.replace(100, m_jpeg.size(), m_jpeg);
         image.replace(2 * 1024 * 1024, 9, QByteArray("GIF89a\0\0\0", 9));
         m_image = m_dir.filePath(QStringLiteral("card.img"));
         QVERIFY(writeFile(m_image, image));
@@ -126,11 +127,23 @@ private Q_SLOTS:
     {
         const Run run = carve({QStringLiteral("--types"), QStringLiteral("gif,jpeg"), QStringLiteral("--list"), m_image});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QStringLiteral("100\tJPEG\tjpg\t1010\tGood\n2097152\tGIF\tgif\t1048576\tPartial\n"));
+        const QStringList hits = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(hits.size(), 2);
+        // The JPEG is whole: the walk finds its true end, which the footer
+        // rule also found. The GIF is a header in filler: its window is kept,
+        // with the reason it is no file.
+        const QString jpegSize = QString::number(m_jpeg.size());
+        QCOMPARE(hits[0], QStringLiteral("100\tJPEG\tjpg\t%1\tGood\t%1\tVerified").arg(jpegSize));
+        const QStringList gif = hits[1].split(QLatin1Char('\t'));
+        QCOMPARE(gif.mid(0, 6), (QStringList{QStringLiteral("2097152"), QStringLiteral("GIF"), QStringLiteral("gif"),
+                                              QStringLiteral("1048576"), QStringLiteral("Partial"), QStringLiteral("-")}));
+        QVERIFY2(gif.size() == 7 && !gif[6].isEmpty() && gif[6] != QLatin1String("Verified"), qPrintable(hits[1]));
+
         const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.first(), QStringLiteral("Scanning card.img..."));
         QVERIFY(lines.at(1).startsWith(QStringLiteral("Scanning card.img: ")));
         QVERIFY(!run.err.contains(QLatin1Char('\r')));
+        QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("1 verified, 1 unverified"));
         QVERIFY2(lines.last().startsWith(QStringLiteral("Scan complete: 2 files found • ")), qPrintable(lines.last()));
     }
 
@@ -146,30 +159,36 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), 0);
         const QString shown = QString::fromUtf8(process.readAllStandardOutput());
         QVERIFY2(shown.contains(QStringLiteral("] ")) && shown.contains(QStringLiteral("/s")), qPrintable(shown));
-        QVERIFY(shown.contains(QStringLiteral("\r\033[KScan complete: 1 files found")));
+        QVERIFY2(shown.contains(QStringLiteral("\r\033[K1 verified, 0 unverified\r\nScan complete: 1 files found")),
+                 qPrintable(shown));
     }
 
+    // Only what will be written counts: the GIF's 1 MiB window would not
+    // fit, but without --all only the verified JPEG is saved, whole.
     void savingChecksTheFreeSpaceFirst()
     {
         const QString small = m_dir.filePath(QStringLiteral("small"));
         QVERIFY(QDir().mkpath(small));
         if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
             QSKIP("cannot mount a small tmpfs here");
-        const Run tooBig = carve({m_image, QStringLiteral("-o"), small});
-        const Run fits = carve({m_image, QStringLiteral("--types"), QStringLiteral("JPEG"), QStringLiteral("-o"), small});
+        const Run tooBig = carve({m_image, QStringLiteral("--all"), QStringLiteral("-o"), small});
+        const Run fits = carve({m_image, QStringLiteral("-o"), small});
         const QStringList saved = QDir(small).entryList(QDir::Files);
+        const QByteArray jpeg = readFile(small + QStringLiteral("/recovered_jpeg_00000064.jpg"));
         ::umount(QFile::encodeName(small).constData());
 
         QCOMPARE(tooBig.exitCode, 1);
         QVERIFY2(tooBig.err.contains(QStringLiteral("nothing was saved")), qPrintable(tooBig.err));
         QCOMPARE(fits.exitCode, 0);
-        QVERIFY(fits.err.contains(QStringLiteral("Saved: 1 files\nFailed: 0\nNo data: 0\nScan complete: 1 files found")));
+        QVERIFY2(fits.err.contains(QStringLiteral("Saved: 1 files\nFailed: 0\nNo data: 0\n")), qPrintable(fits.err));
         QCOMPARE(saved, QStringList{QStringLiteral("recovered_jpeg_00000064.jpg")});
+        QCOMPARE(jpeg, m_jpeg);
     }
 
 private:
     QTemporaryDir m_dir;
     QString m_image;
+    QByteArray m_jpeg;
 };
 
 QTEST_GUILESS_MAIN(TestCli)
