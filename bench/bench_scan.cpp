@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "carving/carvedhits.h"
 #include "carving/directscan.h"
 
 namespace {
@@ -105,12 +106,12 @@ public:
     bool shouldCancel() const override { return false; }
     void postStatus(const QString &) override {}
     void postError(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
-    void postCarvedFiles(QList<CarvedFile> files) override { hits.append(std::move(files)); }
+    void postCarvedFiles(QList<CarvedFile> files) override { hits.append(files); }
     void postProgress(quint64, std::optional<double>, std::function<QString(qsizetype)> statusText) override
     {
-        lastText = statusText(hits.size());
+        lastText = statusText(qsizetype(hits.hitCount()));
     }
-    QList<CarvedFile> hits;
+    CarvedHits hits;
     QString lastText;
 };
 
@@ -173,7 +174,8 @@ int main(int argc, char *argv[])
     const qint64 scanMs = timer.elapsed();
 
     qsizetype planted = 0;
-    for (const CarvedFile &hit : std::as_const(sink.hits)) {
+    for (qsizetype row = 0; row < sink.hits.size(); ++row) {
+        const CarvedFile hit = sink.hits.at(row);
         if (hit.offset % (64 * MiB) == 4099 && hit.health == CarvedFileHealth::good)
             ++planted;
     }
@@ -184,8 +186,9 @@ int main(int argc, char *argv[])
     const double readRate = megabytesPerSecond(read, readMs);
     const double scanRate = megabytesPerSecond(size, scanMs);
     std::printf("image          %s, %lld MiB\n", qPrintable(path), size / MiB);
-    std::printf("hits           %lld (planted files found whole: %lld of %lld)\n", qlonglong(sink.hits.size()),
-                qlonglong(planted), qlonglong(expected));
+    std::printf("hits           %lld, %lld verified (planted files found: %lld of %lld)\n",
+                qlonglong(sink.hits.hitCount()), qlonglong(sink.hits.verifiedCount()), qlonglong(planted),
+                qlonglong(expected));
     std::printf("plain read     %.1f MB/s (%.2f s)\n", readRate, double(readMs) / 1000.0);
     std::printf("scan           %.1f MB/s (%.2f s)\n", scanRate, double(scanMs) / 1000.0);
     std::printf("ratio          %.3f (target >= 0.25)\n", scanRate / readRate);

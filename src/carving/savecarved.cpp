@@ -367,47 +367,98 @@ SaveError prepareFailure(const QString &reason)
 
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder)
 {
-    if (file.data && file.data->source) {
+    ByteSource *source = file.data ? file.data->source.get() : nullptr;
+    if (source) {
         QString reason;
-        if (!file.data->source->prepare({savedRange(file)}, &reason))
+        if (!source->prepare({savedRange(file)}, &reason)) {
+            source->release();
             return {QString(), prepareFailure(reason)};
+        }
     }
-    return savePrepared(file, folder);
+    SaveResult result = savePrepared(file, folder);
+    if (source)
+        source->release();
+    return result;
 }
 
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder)
+namespace {
+
+// Where the batch that starts at `begin` ends: each source is prepared once
+// per batch (so a source behind an administrator run asks for the password
+// once per batch, not once per hit), and no source's batch grows past its
+// limit, since what it prepares takes room until the batch is released.
+qsizetype batchEnd(const QList<CarvedFile> &files, qsizetype begin)
 {
-    // One prepare per source, so that a source behind an administrator run
-    // asks for the password once per batch, not once per hit.
-    QList<ByteSource *> order;
-    QHash<ByteSource *, QList<ByteSource::Range>> ranges;
-    for (const CarvedFile &file : files) {
+    struct Tally {
+        qint64 cost = 0;
+        ByteSource::Range last;
+    };
+    QHash<ByteSource *, Tally> tallies;
+    for (qsizetype i = begin; i < files.size(); ++i) {
+        const CarvedFile &file = files[i];
         if (!file.data || !file.data->source)
             continue;
         ByteSource *source = file.data->source.get();
-        if (!ranges.contains(source))
-            order.append(source);
-        ranges[source].append(savedRange(file));
+        const qint64 limit = source->batchLimit();
+        if (limit <= 0)
+            continue;
+        const ByteSource::Range range = savedRange(file);
+        const auto known = tallies.find(source);
+        const bool first = known == tallies.end();
+        const qint64 cost = source->batchCost(range, first ? nullptr : &known->last);
+        if (!first && known->cost + cost > limit)
+            return i;
+        Tally &tally = first ? tallies[source] : *known;
+        tally.cost += cost;
+        tally.last = range;
     }
-    QHash<ByteSource *, bool> prepared;
-    for (ByteSource *source : order) {
-        QString reason;
-        prepared.insert(source, source->prepare(ranges.value(source), &reason));
-    }
+    return files.size();
+}
 
+} // namespace
+
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder)
+{
     SaveCounts counts;
-    for (const CarvedFile &file : files) {
-        SaveResult result;
-        if (file.data && file.data->source && !prepared.value(file.data->source.get()))
-            result.error = prepareFailure(QString());
-        else
-            result = savePrepared(file, folder);
-        if (result)
-            ++counts.saved;
-        else if (file.data || sourceFileExists(file.sourcePath))
-            ++counts.failed;
-        else
-            ++counts.noData;
+    for (qsizetype begin = 0; begin < files.size();) {
+        const qsizetype end = batchEnd(files, begin);
+        QList<ByteSource *> order;
+        QHash<ByteSource *, QList<ByteSource::Range>> ranges;
+        for (qsizetype i = begin; i < end; ++i) {
+            const CarvedFile &file = files[i];
+            if (!file.data || !file.data->source)
+                continue;
+            ByteSource *source = file.data->source.get();
+            if (!ranges.contains(source))
+                order.append(source);
+            ranges[source].append(savedRange(file));
+        }
+        QHash<ByteSource *, QString> refused;
+        for (ByteSource *source : order) {
+            QString reason;
+            if (!source->prepare(ranges.value(source), &reason))
+                refused.insert(source, reason.isEmpty() ? QStringLiteral("The source could not be read.") : reason);
+        }
+
+        for (qsizetype i = begin; i < end; ++i) {
+            const CarvedFile &file = files[i];
+            SaveResult result;
+            const auto refusal = file.data && file.data->source ? refused.constFind(file.data->source.get())
+                                                               : refused.cend();
+            if (refusal != refused.cend())
+                result.error = prepareFailure(*refusal);
+            else
+                result = savePrepared(file, folder);
+            if (result)
+                ++counts.saved;
+            else if (file.data || sourceFileExists(file.sourcePath))
+                ++counts.failed;
+            else
+                ++counts.noData;
+        }
+        for (ByteSource *source : order)
+            source->release();
+        begin = end;
     }
     return counts;
 }

@@ -49,9 +49,12 @@ bool sourceFileExists(const QString &sourcePath);
 // The hit carries bytes, or its source file can still be copied.
 bool canRecover(const CarvedFile &file);
 
-// Saves one hit; prepares its byte source for that one range first.
+// Saves one hit; prepares its byte source for that one range first and
+// releases it after.
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder);
 
-// Saves the hits in order. Prepares each distinct byte source once, with the
-// ranges of all its hits, before the first write. Never stops early.
+// Saves the hits in order, in batches: before a batch's first write each
+// distinct byte source is prepared once with the ranges of the batch's hits,
+// and released after its last. A batch ends where a source's batchLimit()
+// would be passed (one batch when no source has a limit). Never stops early.
 SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder);
