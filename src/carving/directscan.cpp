@@ -232,6 +232,11 @@ void DirectScan::setVerifyingHits(bool verifying)
     verifyingHits.store(verifying);
 }
 
+bool DirectScan::isVerifyingHits()
+{
+    return verifyingHits.load();
+}
+
 void scanRawFile(const QString &path, const QList<FileSignature> &signatures, const QString &sourceName,
                  ScanSink &sink, const ScanTexts &texts)
 {

@@ -70,9 +70,11 @@ Sizes sizesOf(int fd);
 // the plain buffer.
 void setMirroredReadAhead(bool allowed);
 
-// Whether each hit gets its structure verified during the scan (the
-// default); measurements turn it off to see what it costs.
+// Whether each hit of a raw scan (direct or elevated) gets its structure
+// verified during the scan (the default); measurements turn it off to see
+// what it costs.
 void setVerifyingHits(bool verifying);
+bool isVerifyingHits();
 
 // The per-step status text; `knownTotal` 0 selects the form without a total.
 QString progressText(const QString &sourceName, qint64 scanned, qint64 knownTotal, qsizetype hitCount);

@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include "carving/carver.h"
+#include "carving/directscan.h"
+#include "carving/verify/hitverifier.h"
 #include "carving/scansink.h"
 #include "model/bytecount.h"
 #include "system/commandrunner.h"
@@ -126,19 +128,165 @@ QString progressText(const QString &volumeName, qint64 scanned, qint64 totalSize
     return text + QStringLiteral(" — ") + QString::number(hitCount) + QStringLiteral(" files found");
 }
 
-void carveChunk(const Carver &carver, const QByteArray &chunk, qint64 index, const QString &volumeName,
-                const std::shared_ptr<ElevatedByteSource> &source, ScanSink &sink)
+QString keptFileName(qint64 index)
+{
+    return QStringLiteral("kept_%1.bin").arg(index, 6, 10, QLatin1Char('0'));
+}
+
+// The chunks of a running scan in its work folder. A chunk the scan takes is
+// renamed out of the helper's way at once (so that it copies the next one
+// meanwhile) and deleted once carved. A structure walk that needs bytes of a
+// later chunk (a file running on past its chunk) takes that chunk early, and
+// every one before it, waiting for the helper as the scan would: they are
+// kept on disk until the scan reaches them, so no walk is cut short by a
+// chunk that was deleted, and nothing is copied twice.
+class ChunkFolder final : public ByteSource
+{
+public:
+    // Taking chunks early stops this far short of filling the disk.
+    static constexpr qint64 reserve = 1LL << 30;
+
+    ChunkFolder(QString folder, DetachedAdministratorRun &helper, const ScanSink &sink,
+                std::chrono::milliseconds pollInterval)
+        : m_folder(std::move(folder))
+        , m_helper(helper)
+        , m_sink(sink)
+        , m_pollInterval(std::max<qint64>(1, pollInterval.count()))
+    {
+    }
+
+    QString chunkPath(qint64 index) const { return m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index); }
+    QString keptPath(qint64 index) const { return m_folder + QLatin1Char('/') + keptFileName(index); }
+
+    // Takes chunk `index` if it is complete now (or was taken before).
+    bool takeIfReady(qint64 index, bool *done) const
+    {
+        *done = false;
+        if (m_taken.contains(index))
+            return true;
+        const qint64 ready = readyIndex(m_folder, done);
+        // The chunk file exists from the moment dd opens it; only ready.txt
+        // says that it is complete.
+        if (*done || ready < index || !QFileInfo::exists(chunkPath(index)))
+            return false;
+        if (!QFile::rename(chunkPath(index), keptPath(index))) {
+            QFile::remove(chunkPath(index));
+            return false;
+        }
+        m_taken.insert(index);
+        return true;
+    }
+
+    void drop(qint64 index) const
+    {
+        QFile::remove(keptPath(index));
+        m_taken.remove(index);
+    }
+
+    // The scan has moved on to `index`: walks read from there on.
+    void setCurrent(qint64 index, const QByteArray *bytes)
+    {
+        m_current = index;
+        m_currentBytes = bytes;
+    }
+
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
+    {
+        out->clear();
+        quint64 position = offset;
+        const quint64 end = offset + quint64(std::max<qint64>(0, length));
+        while (position < end) {
+            const qint64 index = qint64(position / quint64(ElevatedScan::chunkSize));
+            const qint64 inChunk = qint64(position % quint64(ElevatedScan::chunkSize));
+            const qint64 take = qint64(std::min<quint64>(end - position, quint64(ElevatedScan::chunkSize - inChunk)));
+            QByteArray part;
+            if (index == m_current && m_currentBytes) {
+                part = m_currentBytes->mid(inChunk, take);
+            } else if (index > m_current && waitFor(index, error)) {
+                QFile chunk(keptPath(index));
+                if (chunk.open(QIODevice::ReadOnly) && chunk.seek(inChunk))
+                    part = chunk.read(take);
+            }
+            if (part.isEmpty()) {
+                if (error && error->isEmpty())
+                    *error = QStringLiteral("the device ended");
+                out->clear();
+                return false;
+            }
+            out->append(part);
+            position += quint64(part.size());
+            if (part.size() < take)
+                break;
+        }
+        if (out->size() < length) {
+            if (error)
+                *error = QStringLiteral("the device ended");
+            out->clear();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    // Takes every chunk up to `index`, waiting for the helper to copy them.
+    bool waitFor(qint64 index, QString *error) const
+    {
+        for (qint64 next = m_current + 1; next <= index; ++next) {
+            if (m_taken.contains(next))
+                continue;
+            const QStorageInfo storage(m_folder);
+            if (storage.isValid() && storage.bytesAvailable() < ElevatedScan::chunkSize + reserve) {
+                if (error)
+                    *error = QStringLiteral("no room in the temporary folder to read further ahead");
+                return false;
+            }
+            for (;;) {
+                bool done = false;
+                if (takeIfReady(next, &done))
+                    break;
+                if (done || m_sink.shouldCancel() || !m_helper.isRunning())
+                    return false;
+                QThread::msleep(quint64(m_pollInterval));
+            }
+        }
+        return true;
+    }
+
+    const QString m_folder;
+    DetachedAdministratorRun &m_helper;
+    const ScanSink &m_sink;
+    const qint64 m_pollInterval;
+    qint64 m_current = -1;
+    const QByteArray *m_currentBytes = nullptr;
+    mutable QSet<qint64> m_taken;
+};
+
+// Carves one chunk on its own (every byte a start position, windows ending at
+// the chunk's end) and verifies its hits, reading on through the following
+// chunks where a file goes on.
+void carveChunk(const Carver &carver, HitVerifier *verifier, const QByteArray &chunk, qint64 index,
+                const QString &volumeName, const std::shared_ptr<ElevatedByteSource> &source,
+                const std::shared_ptr<ChunkFolder> &folder, quint64 deviceSize, ScanSink &sink)
 {
     const quint64 baseOffset = quint64(index) * quint64(ElevatedScan::chunkSize);
     const auto bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(chunk.constData()),
                                                      std::size_t(chunk.size()));
     QList<CarvedFile> hits;
+    const auto send = [&] {
+        if (hits.isEmpty())
+            return;
+        if (verifier)
+            verifier->verify(hits, {bytes, baseOffset, folder, deviceSize});
+        sink.postCarvedFiles(std::exchange(hits, {}));
+    };
     carver.carve(CarveInput::inBuffer(bytes, bytes.size(), baseOffset), [&](const CarveHit &hit) {
+        // Bounded batches, each ending between two offsets (see scanRawFile).
+        if (hits.size() >= 4096 && hits.constLast().offset != baseOffset + hit.position)
+            send();
         hits.append(makeCarvedFile(hit, carver.signatures()[hit.signature], baseOffset, volumeName,
                                    carvedDataOf(hit, baseOffset, bytes.data(), source)));
     });
-    if (!hits.isEmpty())
-        sink.postCarvedFiles(std::move(hits));
+    send();
 }
 
 } // namespace
@@ -259,21 +407,24 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
 
     const Carver carver(signatures);
     const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
+    const auto folder = std::make_shared<ChunkFolder>(workFolder, *helper, sink, options.pollInterval);
+    std::optional<HitVerifier> verifier;
+    if (DirectScan::isVerifyingHits())
+        verifier.emplace(signatures);
+    const quint64 deviceSize = totalSize > 0 ? quint64(totalSize) : Verify::HitBytes::unknownEnd;
     qint64 index = 0;
     while (!sink.shouldCancel()) {
         bool done = false;
-        const qint64 ready = readyIndex(workFolder, &done);
-        if (done)
-            break;
-        const QString chunkPath = workFolder + QLatin1Char('/') + ElevatedScan::chunkFileName(index);
-        // The chunk file exists from the moment dd opens it; only ready.txt
-        // says that it is complete.
-        if (ready >= index && QFileInfo::exists(chunkPath)) {
-            QFile chunkFile(chunkPath);
+        // A chunk a walk took early is carved even after DONE: the helper
+        // handed it over before it finished.
+        if (folder->takeIfReady(index, &done)) {
+            QFile chunkFile(folder->keptPath(index));
             if (chunkFile.open(QIODevice::ReadOnly)) {
                 const QByteArray chunk = chunkFile.readAll();
                 chunkFile.close();
-                carveChunk(carver, chunk, index, volumeName, source, sink);
+                folder->setCurrent(index, &chunk);
+                carveChunk(carver, verifier ? &*verifier : nullptr, chunk, index, volumeName, source, folder,
+                           deviceSize, sink);
                 const qint64 scanned = index * ElevatedScan::chunkSize + chunk.size();
                 std::optional<double> fraction;
                 if (totalSize != 0)
@@ -281,12 +432,13 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
                 sink.postProgress(quint64(scanned), fraction, [volumeName, scanned, totalSize](qsizetype hitCount) {
                     return progressText(volumeName, scanned, totalSize, hitCount);
                 });
+                folder->setCurrent(index, nullptr);
             }
-            QFile::remove(chunkPath);
+            folder->drop(index);
             ++index;
             continue;
         }
-        if (!helper->isRunning())
+        if (done || !helper->isRunning())
             break;
         QThread::msleep(std::max<qint64>(1, options.pollInterval.count()));
     }

@@ -476,6 +476,31 @@ private Q_SLOTS:
         QCOMPARE(run.setup.log->shellRuns, 1);
     }
 
+    // A file that runs on past its chunk is verified whole: the walk reads
+    // on through the chunks after it, which the scan then carves as usual.
+    // Its window is still cut at the chunk's end; only the verification
+    // looks further.
+    void walksReadOnThroughLaterChunks()
+    {
+        ScanRun run;
+        const QByteArray big = wholeJpegBytes(int(chunk + 2 * MiB));
+        const QByteArray small = wholeJpegBytes(3000);
+        const qint64 afterBig = chunk - 1000 + big.size() + 5000;
+        const QByteArray bytes = imageBytes(4 * chunk - MiB, {{chunk - 1000, big}, {afterBig, small}});
+        run.scan(run.image(bytes), catalogueRows({QStringLiteral("JPEG")}), bytes.size());
+        QCOMPARE(run.sink.errors, QStringList());
+        QCOMPARE(run.sink.progress.size(), 4);
+        QCOMPARE(run.leftOver(), QStringList());
+
+        QStringList verified;
+        for (const CarvedFile &hit : std::as_const(run.sink.hits)) {
+            if (hit.verification.isVerified())
+                verified << QStringLiteral("%1 %2 %3").arg(hit.offset).arg(hit.estimatedSize).arg(hit.verification.length);
+        }
+        QCOMPARE(verified, (QStringList{QStringLiteral("%1 1000 %2").arg(chunk - 1000).arg(big.size()),
+                                        QStringLiteral("%1 %2 %2").arg(afterBig).arg(small.size())}));
+    }
+
     void progressSteps_data()
     {
         QTest::addColumn<qint64>("totalSize");
