@@ -1,6 +1,8 @@
 #include "filecarvingservice.h"
 
+#include "carving/directoryscan.h"
 #include "carving/elevatedscan.h"
+#include "carving/existingfiles.h"
 #include "system/platform.h"
 
 #include <QCoreApplication>
@@ -139,6 +141,10 @@ FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObje
     , m_platform(std::move(platform))
     , m_model(new CarvedFileModel(this))
     , m_volumes(new VolumeListModel(this))
+    , m_directoryScan([](ScanSink &sink, const QString &root, const QList<FileSignature> &signatures,
+                         TreeWalk::Scope scope) { scanDirectoryTree(root, signatures, sink, scope); })
+    , m_matching([](ReviewingSink &sink, const QString &root, const QList<FileSignature> &signatures,
+                    TreeWalk::Scope scope) { matchExistingFiles(root, signatures, sink, scope); })
 {
     connect(m_model, &CarvedFileModel::tallyChanged, this, &FileCarvingService::hitTallyChanged);
 }
@@ -322,16 +328,21 @@ void FileCarvingService::scanVolume(const VolumeInfo &volume, Signatures signatu
             scanDeviceElevated(devicePath, chosen, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, sink,
                                administratorsOf(platform));
         }
-        if (directoryScan && sink.postedHitCount() == 0) {
+        // A volume without a mount point (a device that is not mounted) has
+        // no files to walk: the raw scan's own outcome, and its error, stand.
+        // The walks stay on the volume: a Volume Scan of "/" must not read
+        // /proc, /run or the other volumes mounted below it.
+        const bool mounted = !volume.mountPoint.isEmpty();
+        if (directoryScan && mounted && sink.postedHitCount() == 0) {
             sink.post([](FileCarvingService &service) {
                 service.setErrorMessage(QString());
                 service.setStatusMessage(
                     QStringLiteral("Raw scan found no files (drive may be encrypted). Scanning directory..."));
             });
-            directoryScan(sink, volume.mountPoint, chosen);
+            directoryScan(sink, volume.mountPoint, chosen, TreeWalk::Scope::rootMount);
         }
-        if (matching && sink.postedHitCount() != 0)
-            matching(sink, volume.mountPoint, chosen);
+        if (matching && mounted && sink.postedHitCount() != 0)
+            matching(sink, volume.mountPoint, chosen, TreeWalk::Scope::rootMount);
         sink.finishScan();
     });
 }
@@ -342,9 +353,9 @@ void FileCarvingService::scanDirectory(const QString &path, Signatures signature
     const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
     startScan([path, chosen, directoryScan = m_directoryScan, matching = m_matching](CarvingSink &sink) {
         if (directoryScan)
-            directoryScan(sink, path, chosen);
+            directoryScan(sink, path, chosen, TreeWalk::Scope::realFileSystems);
         if (matching && sink.postedHitCount() != 0)
-            matching(sink, path, chosen);
+            matching(sink, path, chosen, TreeWalk::Scope::realFileSystems);
         sink.finishScan();
     });
 }

@@ -18,6 +18,7 @@
 #include "model/filesignature.h"
 #include "model/records.h"
 #include "system/servicework.h"
+#include "system/treewalk.h"
 
 class CarvingSink;
 class Platform;
@@ -60,10 +61,14 @@ class FileCarvingService : public QObject
 public:
     using Signatures = std::optional<QList<FileSignature>>;
 
-    // Seams for the scan steps that walk existing files; each runs on the
-    // worker with the folder it starts from. Unset, the step is left out.
-    using DirectoryScanStep = std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &)>;
-    using MatchingStep = std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &)>;
+    // The scan steps that walk existing files (scanDirectoryTree and
+    // matchExistingFiles unless replaced); each runs on the worker with the
+    // folder it starts from and how far below it the walk may go. Unset, the
+    // step is left out.
+    using DirectoryScanStep =
+        std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
+    using MatchingStep =
+        std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
 
     // Works on `platform`: the volumes, the administrator scan of a device
     // the program can't open itself and the texts that name the system's

@@ -51,8 +51,10 @@ class ReviewingSink : public ScanSink
 {
 public:
     // Runs `step` over the hits on the thread that owns them, after every hit
-    // posted before has arrived, and waits for it. False, without running
-    // it, when the scan was cancelled.
+    // posted before has arrived, and waits for it; also after a stop, which
+    // ends a walk but not the steps after it. False, without running it,
+    // when the hits are no longer this scan's (a newer scan started, or
+    // their owner is gone).
     virtual bool withHits(const std::function<void(HitTable &)> &step) = 0;
 
     // How many hits the matching found to be files that still exist.

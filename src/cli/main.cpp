@@ -122,8 +122,6 @@ public:
 
     bool withHits(const std::function<void(HitTable &)> &step) override
     {
-        if (shouldCancel())
-            return false;
         HitList table(m_hits);
         step(table);
         return true;

@@ -141,7 +141,7 @@ bool RequestCore::runOnService(const std::function<void(QObject &)> &work)
 {
     flush();
     QCoreApplication *application = QCoreApplication::instance();
-    if (!application || isCancelled())
+    if (!application || isStale())
         return false;
 
     // The wait must be abandoned when the service goes away meanwhile (its
@@ -162,7 +162,7 @@ bool RequestCore::runOnService(const std::function<void(QObject &)> &work)
             const std::lock_guard lock(handshake->mutex);
             if (handshake->abandoned)
                 return;
-            if (current(service, *shared, *state) && !state->cancelled.load()) {
+            if (current(service, *shared, *state)) {
                 work(*service);
                 handshake->ran = true;
             }

@@ -19,8 +19,10 @@
 //   sent before the request's next post (or when it ends), so the last state is
 //   always shown and a fast source does not flood the event loop.
 // - runOnService() runs a step on the service's thread, behind everything
-//   posted before, and waits for it. It never deadlocks a service that is being
-//   destroyed: the wait gives up as soon as the service is gone.
+//   posted before, and waits for it. Like a post, it still runs for a request
+//   that was only stopped (a stopped scan finishes its remaining steps). It
+//   never deadlocks a service that is being destroyed: the wait gives up as
+//   soon as the service is gone.
 // - Destroying the service (and with it its ServiceWork objects) cancels every
 //   request and returns at once; workers find out on their own.
 
@@ -110,7 +112,7 @@ public:
     bool progressDue() const { return m_core.progressDue(); }
 
     // Runs `work` on the service's thread and waits. False, without running
-    // it, when the request is cancelled or stale or the service is gone.
+    // it, when the request is stale or the service is gone.
     bool runOnService(const std::function<void(Service &)> &work)
     {
         return m_core.runOnService([&work](QObject &service) { work(static_cast<Service &>(service)); });

@@ -186,13 +186,13 @@ private Q_SLOTS:
                 [&] { statuses.append(service.statusMessage()); });
         QString directoryRoot;
         QString matchingRoot;
-        service.setDirectoryScan([&](ScanSink &sink, const QString &folder, const QList<FileSignature> &) {
+        service.setDirectoryScan([&](ScanSink &sink, const QString &folder, const QList<FileSignature> &, TreeWalk::Scope) {
             directoryRoot = folder;
             CarvedFile whole = sampleHit(0);
             whole.data.reset();
             sink.postCarvedFiles({whole});
         });
-        service.setExistingFileMatching([&](ReviewingSink &sink, const QString &root, const QList<FileSignature> &) {
+        service.setExistingFileMatching([&](ReviewingSink &sink, const QString &root, const QList<FileSignature> &, TreeWalk::Scope) {
             matchingRoot = root;
             sink.withHits([](HitTable &hits) {
                 QCOMPARE(hits.hitCount(), 1);
@@ -217,8 +217,8 @@ private Q_SLOTS:
         const QString path = writeImage(m_dir.path() + QStringLiteral("/plain.img"), 4096, {{10, jpegBytes(100)}});
         FileCarvingService service;
         bool called = false;
-        service.setDirectoryScan([&](ScanSink &, const QString &, const QList<FileSignature> &) { called = true; });
-        service.setExistingFileMatching([&](ReviewingSink &, const QString &, const QList<FileSignature> &) { called = true; });
+        service.setDirectoryScan([&](ScanSink &, const QString &, const QList<FileSignature> &, TreeWalk::Scope) { called = true; });
+        service.setExistingFileMatching([&](ReviewingSink &, const QString &, const QList<FileSignature> &, TreeWalk::Scope) { called = true; });
         service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>()); // an empty list stays empty
         QTRY_VERIFY(!service.isScanning());
         QVERIFY(!called);

@@ -74,7 +74,8 @@ private Q_SLOTS:
     }
 
     // A request that was stopped but not superseded still delivers what it
-    // posts while it ends (a scan's completion step).
+    // posts while it ends, and still runs its steps on the service (a scan's
+    // marking of its hits, its completion step).
     void aStoppedRequestStillFinishes()
     {
         Recorder service;
@@ -83,11 +84,12 @@ private Q_SLOTS:
             started = true;
             while (!request.isCancelled())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            request.runOnService([](Recorder &r) { r.posts.append(QStringLiteral("step")); });
             request.post([](Recorder &r) { r.posts.append(QStringLiteral("done")); });
         });
         QVERIFY(waitFor(started));
         service.work.cancel();
-        QTRY_COMPARE(service.posts, QStringList{QStringLiteral("done")});
+        QTRY_COMPARE(service.posts, (QStringList{QStringLiteral("step"), QStringLiteral("done")}));
         QTRY_VERIFY(!service.work.isRunning());
     }
 
