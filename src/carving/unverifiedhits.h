@@ -20,9 +20,9 @@
 //
 // A listed hit is given back as a whole record by at(); its id is derived
 // from the store's own random id and the hit's index, so it is the same on
-// every call and unique. Its head keeps the first 16 bytes (enough for
-// saving to tell that the source changed), and the existing-file matching
-// may mark it like any other hit.
+// every call and unique. Its head (the first 32 bytes, which saving and the
+// existing-file matching compare) is kept, and the matching may mark it
+// like any other hit.
 class UnverifiedHits
 {
 public:
@@ -30,7 +30,7 @@ public:
 
     static constexpr qsizetype defaultListLimit = 200'000;
 
-    static constexpr int headSize = 16;
+    static constexpr int headSize = CarvedData::headSize;
 
     // Keeps `hit` if there is room, else counts it; false when only counted.
     bool add(const CarvedFile &hit);

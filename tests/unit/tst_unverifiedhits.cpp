@@ -15,7 +15,7 @@ CarvedFile unverifiedHit(const QString &type, quint64 offset, const QString &rea
     hit.estimatedSize = qint64(offset % 5000) + 20;
     hit.health = offset % 2 ? CarvedFileHealth::good : CarvedFileHealth::partial;
     hit.sourcePath = QStringLiteral("disk.img");
-    hit.data = CarvedData{source, offset, hit.estimatedSize, {}};
+    hit.data = CarvedData{source, offset, hit.estimatedSize, QByteArray::number(offset).repeated(8).left(32)};
     hit.verification.state = Verification::State::unverified;
     hit.verification.reason = reason;
     return hit;
@@ -89,7 +89,18 @@ void TestUnverifiedHits::givesBackTheRecords()
         QVERIFY(back.data && back.data->source == original.data->source);
         QCOMPARE(back.data->offset, original.data->offset);
         QCOMPARE(back.data->length, original.data->length);
+        QCOMPARE(back.data->head, original.data->head);
+        QCOMPARE(back.recoveryStatus, RecoveryStatus::unknown);
     }
+
+    // The existing-file matching marks listed hits.
+    hits.setRecoveryStatus(7, RecoveryStatus::existing, QStringLiteral("/home/u/x.jpg"));
+    hits.setRecoveryStatus(8, RecoveryStatus::deleted, std::nullopt);
+    QCOMPARE(hits.at(7).recoveryStatus, RecoveryStatus::existing);
+    QCOMPARE(hits.at(7).matchedExistingPath, std::optional<QString>(QStringLiteral("/home/u/x.jpg")));
+    QCOMPARE(hits.recoveryStatusAt(8), RecoveryStatus::deleted);
+    QCOMPARE(hits.at(8).matchedExistingPath, std::nullopt);
+    QCOMPARE(hits.at(9).recoveryStatus, RecoveryStatus::unknown);
 }
 
 void TestUnverifiedHits::idsAreStableAndFindTheirHit()
