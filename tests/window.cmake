@@ -11,7 +11,9 @@ endforeach()
 
 # Qt Quick Test: one runner, one CTest entry per tests/qml/tst_*.qml.
 find_package(Qt6 REQUIRED COMPONENTS QuickTest)
-qt_add_executable(tst_qml_runner ${CMAKE_CURRENT_SOURCE_DIR}/qml/qmltestrunner.cpp)
+# Fixtures that tests reach through QML (tests/qml/*.cpp) join the runner.
+file(GLOB QUORVEL_QML_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qml/*.cpp)
+qt_add_executable(tst_qml_runner ${QUORVEL_QML_TEST_SOURCES})
 target_link_libraries(tst_qml_runner PRIVATE quorvelui quorveluiplugin Qt6::QuickTest)
 file(GLOB QUORVEL_QML_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qml/tst_*.qml)
 foreach(qml_test IN LISTS QUORVEL_QML_TESTS)

@@ -14,6 +14,7 @@ constexpr IconGlyph glyphs[] = {
     {"arrow.down.doc.fill", "file_download", 0xe2c4},
     {"arrow.left.circle", "arrow_circle_left", 0xeaa7},
     {"arrow.triangle.2.circlepath", "autorenew", 0xe863},
+    {"arrow.up.trash", "restore_from_trash", 0xe938},
     {"arrow.uturn.backward", "undo", 0xe166},
     {"arrow.uturn.backward.circle.fill", "settings_backup_restore", 0xe8ba},
     {"camera.circle", "camera", 0xe3af},

@@ -14,6 +14,8 @@
 #include "carving/filecarvingservice.h"
 #include "model/recoveryenums.h"
 #include "system/appsettings.h"
+#include "trash/trashrecoveryservice.h"
+#include "trash/trashscreen.h"
 
 // The shared enumerations, reached through their enumeration's name:
 // Recovery.NavigationItem.deepScan, Recovery.RecoveryStatus.unknown.
@@ -61,3 +63,45 @@ public:
         return settings;
     }
 };
+
+// Trash Recovery: the service and the screen's state, each made by the
+// screen; the lists they publish; the orders of the list.
+struct TrashRecoveryServiceForeign {
+    Q_GADGET
+    QML_FOREIGN(TrashRecoveryService)
+    QML_NAMED_ELEMENT(TrashRecoveryService)
+};
+
+struct TrashScreenForeign {
+    Q_GADGET
+    QML_FOREIGN(TrashScreen)
+    QML_NAMED_ELEMENT(TrashScreen)
+};
+
+struct TrashItemModelForeign {
+    Q_GADGET
+    QML_FOREIGN(TrashItemModel)
+    QML_NAMED_ELEMENT(TrashItemModel)
+    QML_UNCREATABLE("published by TrashRecoveryService")
+};
+
+struct TrashItemProxyForeign {
+    Q_GADGET
+    QML_FOREIGN(TrashItemProxy)
+    QML_NAMED_ELEMENT(TrashItemProxy)
+    QML_UNCREATABLE("published by TrashScreen")
+};
+
+struct CategoryChipModelForeign {
+    Q_GADGET
+    QML_FOREIGN(CategoryChipModel)
+    QML_NAMED_ELEMENT(CategoryChipModel)
+    QML_UNCREATABLE("published by TrashScreen")
+};
+
+// TrashSort.Order.nameAsc
+namespace TrashSortForeign {
+Q_NAMESPACE
+QML_FOREIGN_NAMESPACE(TrashSort)
+QML_NAMED_ELEMENT(TrashSort)
+} // namespace TrashSortForeign

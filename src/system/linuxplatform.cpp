@@ -170,12 +170,16 @@ QString gnuStatCommand(const QString &path)
 QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory)
 {
     const QString target = u"'"_s + shellQuoted(destination) + u"'"_s;
-    // A root copy would leave root-owned files in the user's folder; pkexec
-    // names the user who asked in PKEXEC_UID. -h: never follow a link the
-    // copy contains to a file outside it.
-    return u"cp "_s + (isDirectory ? u"-R "_s : QString()) + u"--preserve=mode,timestamps -- '"_s + shellQuoted(source)
-        + u"' "_s + target + u" && { [ -z \"$PKEXEC_UID\" ] || chown -hR \"$PKEXEC_UID:$(id -g \"$PKEXEC_UID\")\" "_s
-        + target + u"; }"_s;
+    // cp would write over a file or into a folder that appeared at the
+    // destination since it was chosen: refuse instead. A copy that fails
+    // half-way is removed, not left as a partial file. A root copy would
+    // leave root-owned files in the user's folder; pkexec names the user who
+    // asked in PKEXEC_UID. -h: never follow a link the copy contains to a
+    // file outside it.
+    return u"if [ -e "_s + target + u" ] || [ -h "_s + target + u" ]; then exit 17; fi; cp "_s
+        + (isDirectory ? u"-R "_s : QString()) + u"--preserve=mode,timestamps -- '"_s + shellQuoted(source) + u"' "_s
+        + target + u" || { rm -rf -- "_s + target + u"; exit 1; }; "_s
+        + u"[ -z \"$PKEXEC_UID\" ] || chown -hR \"$PKEXEC_UID:$(id -g \"$PKEXEC_UID\")\" "_s + target;
 }
 
 QString extendedRegexEscaped(const QString &text)

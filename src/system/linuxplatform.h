@@ -77,7 +77,9 @@ bool canReadDevice(const QString &device);
 QString gnuStatCommand(const QString &path);
 
 // cp with mode and times kept, the copy then given to the user pkexec
-// names (PKEXEC_UID); plain cp when run as root without pkexec.
+// names (PKEXEC_UID); plain cp when run as root without pkexec. Exits 17
+// without copying when the destination exists, and removes a copy that
+// failed part-way.
 QString gnuCopyCommand(const QString &source, const QString &destination, bool isDirectory);
 
 // `locate` arguments matching every path below `folder` whose name ends in

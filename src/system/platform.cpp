@@ -90,6 +90,7 @@ PlatformTexts PlatformTexts::macOS()
         "• Enable Time Machine for better deleted file detection\n• For external drives, try Volume Scan mode"_s;
     t.trashAccessDenied =
         u"Could not access Trash. Please grant Full Disk Access in System Settings → Privacy & Security."_s;
+    t.trashSubtitle = u"Recover files from the macOS Trash"_s;
     t.snapshotListFailed = u"Failed to list APFS snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Full Disk Access"_s;
     t.snapshotsSubtitle = u"APFS Snapshots"_s;
@@ -145,6 +146,7 @@ PlatformTexts PlatformTexts::gnuLinux()
         "• Enable Snapper (or btrfs snapshots) for better deleted file detection\n• For external drives, try Volume Scan mode"_s;
     t.trashAccessDenied =
         u"Could not access Trash. Please install pkexec (polkit) or run as root to read protected Trash folders."_s;
+    t.trashSubtitle = u"Recover files from the Linux Trash"_s;
     t.snapshotListFailed = u"Failed to list file-system snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Raw Disk Access"_s;
     t.snapshotsSubtitle = u"Volume Snapshots"_s;

@@ -71,6 +71,8 @@ struct PlatformTexts {
     QString noDeletedFilesTips;
     // Trash listing could not start its administrator run.
     QString trashAccessDenied;
+    // Subtitle of the Trash Recovery screen.
+    QString trashSubtitle;
     // Snapshot listing tool could not run.
     QString snapshotListFailed;
     // Settings: the row that shows whether raw reading is allowed.

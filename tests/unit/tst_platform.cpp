@@ -47,6 +47,7 @@ QList<std::pair<const char *, QString>> textsOf(const PlatformTexts &t)
         {"checkingSnapshotsStatus", t.checkingSnapshotsStatus}, {"snapshotsFoundNote", t.snapshotsFoundNote},
         {"searchingIndexStatus", t.searchingIndexStatus}, {"indexUnavailable", t.indexUnavailable},
         {"noDeletedFilesTips", t.noDeletedFilesTips}, {"trashAccessDenied", t.trashAccessDenied},
+        {"trashSubtitle", t.trashSubtitle},
         {"snapshotListFailed", t.snapshotListFailed}, {"fullDiskAccessTitle", t.fullDiskAccessTitle},
         {"snapshotsSubtitle", t.snapshotsSubtitle},
     };
