@@ -6,7 +6,7 @@ QUORVEL_PACKAGES=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-templates
     qml6-module-qtquick-shapes qml6-module-qt5compat-graphicaleffects qml6-module-qtquick-dialogs
-    qml6-module-qttest qml6-module-qt-labs-platform
+    qml6-module-qttest qml6-module-qt-labs-platform qml6-module-qt-labs-folderlistmodel
     qt6-wayland libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev

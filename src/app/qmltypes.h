@@ -11,9 +11,14 @@
 #include <QQmlEngine>
 #include <QtQml/qqml.h>
 
+#include "carving/deepscanscreen.h"
 #include "carving/filecarvingservice.h"
+#include "carving/visiblehitsmodel.h"
 #include "model/recoveryenums.h"
+#include "snapshots/snapshotscreen.h"
+#include "snapshots/snapshotservice.h"
 #include "system/appsettings.h"
+#include "system/settingsscreen.h"
 #include "trash/trashrecoveryservice.h"
 #include "trash/trashscreen.h"
 
@@ -40,11 +45,67 @@ struct CarvedFileModelForeign {
     QML_UNCREATABLE("published by FileCarvingService")
 };
 
+// The Deep Scan screen's state; CarvingView makes one, which owns its service.
+struct DeepScanScreenForeign {
+    Q_GADGET
+    QML_FOREIGN(DeepScanScreen)
+    QML_NAMED_ELEMENT(DeepScanScreen)
+};
+
+struct VisibleHitsModelForeign {
+    Q_GADGET
+    QML_FOREIGN(VisibleHitsModel)
+    QML_NAMED_ELEMENT(VisibleHitsModel)
+    QML_UNCREATABLE("published by DeepScanScreen")
+};
+
 struct VolumeListModelForeign {
     Q_GADGET
     QML_FOREIGN(VolumeListModel)
     QML_NAMED_ELEMENT(VolumeListModel)
     QML_UNCREATABLE("published by FileCarvingService")
+};
+
+// The Snapshots screen: its service and its own state, each made by the
+// screen; the lists and the browser are published by them.
+struct SnapshotServiceForeign {
+    Q_GADGET
+    QML_FOREIGN(SnapshotService)
+    QML_NAMED_ELEMENT(SnapshotService)
+};
+
+struct SnapshotScreenForeign {
+    Q_GADGET
+    QML_FOREIGN(SnapshotScreen)
+    QML_NAMED_ELEMENT(SnapshotScreen)
+};
+
+struct SnapshotListModelForeign {
+    Q_GADGET
+    QML_FOREIGN(SnapshotListModel)
+    QML_NAMED_ELEMENT(SnapshotListModel)
+    QML_UNCREATABLE("published by SnapshotService")
+};
+
+struct SnapshotBrowserForeign {
+    Q_GADGET
+    QML_FOREIGN(SnapshotBrowser)
+    QML_NAMED_ELEMENT(SnapshotBrowser)
+    QML_UNCREATABLE("published by SnapshotScreen")
+};
+
+struct SnapshotFileFilterForeign {
+    Q_GADGET
+    QML_FOREIGN(SnapshotFileFilter)
+    QML_NAMED_ELEMENT(SnapshotFileFilter)
+    QML_UNCREATABLE("published by SnapshotBrowser")
+};
+
+// The Settings screen's access check and system texts.
+struct SettingsScreenForeign {
+    Q_GADGET
+    QML_FOREIGN(SettingsScreen)
+    QML_NAMED_ELEMENT(SettingsScreen)
 };
 
 // The preferences, one object for every screen.

@@ -10,6 +10,8 @@
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQuickStyle>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtQml/QQmlExtensionPlugin>
 
@@ -84,6 +86,11 @@ int main(int argc, char *argv[])
     QStringList chosen;
     for (int i = 2; i < argc; ++i)
         chosen.append(QString::fromLocal8Bit(argv[i]));
+    // Screens show and change preferences; the user's own must stay as
+    // they are, so the tool keeps a store of its own for the run.
+    const QTemporaryDir settingsFolder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
         QQuickStyle::setStyle(u"Basic"_s);
 

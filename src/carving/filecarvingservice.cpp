@@ -11,6 +11,9 @@
 #include <QLocale>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -284,8 +287,10 @@ void FileCarvingService::applyCompletion()
 {
     const double elapsed =
         m_scanStartTime.isValid() ? double(m_scanStartTime.msecsTo(QDateTime::currentDateTime())) / 1000.0 : 0.0;
-    setIsScanning(false);
+    // Progress first: a screen that picks its panel from these two must
+    // never see an idle service at progress 0, which is the set-up state.
     setScanProgress(1.0);
+    setIsScanning(false);
     m_pace.secondsLeft.reset();
     setStatusMessage(completionText(qsizetype(m_model->totalHitCount()), m_bytesScanned, elapsed));
 }
@@ -374,6 +379,17 @@ void FileCarvingService::scanDiskImage(const QUrl &url, Signatures signatures)
     });
 }
 
+void FileCarvingService::scanDeletedFiles(const VolumeInfo &volume, Signatures signatures)
+{
+    beginScan();
+    const QList<FileSignature> chosen = signatures.value_or(defaultSignatures());
+    startScan([volume, chosen, deletedFilesScan = m_deletedFilesScan](CarvingSink &sink) {
+        if (deletedFilesScan)
+            deletedFilesScan(sink, volume, chosen);
+        sink.finishScan();
+    });
+}
+
 void FileCarvingService::refreshVolumes()
 {
     m_volumeWork.start([platform = m_platform](Request<FileCarvingService> &request) {
@@ -398,6 +414,12 @@ void FileCarvingService::startDirectoryScan(const QString &path, const QStringLi
 void FileCarvingService::startDiskImageScan(const QUrl &url, const QStringList &typeNames)
 {
     scanDiskImage(url, signaturesNamed(typeNames));
+}
+
+void FileCarvingService::startDeletedFilesScan(const QString &volumeId, const QStringList &typeNames)
+{
+    if (const std::optional<VolumeInfo> volume = m_volumes->volumeWithId(volumeId))
+        scanDeletedFiles(*volume, signaturesNamed(typeNames));
 }
 
 void FileCarvingService::newScan()
@@ -433,6 +455,106 @@ QList<CarvedFile> FileCarvingService::filesToSave() const
 SaveCounts FileCarvingService::saveAllCarvedFiles(const QString &folder) const
 {
     return ::saveCarvedFiles(filesToSave(), folder);
+}
+
+namespace {
+// What a hit adds to the bytes of a save; the same measure for the plan and
+// for the progress, so that a finished save shows all of it written.
+qint64 plannedBytes(const CarvedFile &file)
+{
+    return file.data ? file.data->length : std::max<qint64>(file.estimatedSize, 0);
+}
+} // namespace
+
+bool FileCarvingService::startSaving(QList<CarvedFile> files, const QString &folder)
+{
+    return startSavingJob(std::move(files), std::nullopt, folder);
+}
+
+bool FileCarvingService::startSaving(QList<CarvedFile> list, QList<int> rows, const QString &folder)
+{
+    return startSavingJob(std::move(list), std::move(rows), folder);
+}
+
+bool FileCarvingService::startSavingJob(QList<CarvedFile> list, std::optional<QList<int>> rows, const QString &folder)
+{
+    if (m_isSaving)
+        return false;
+    qint64 total = 0;
+    if (rows) {
+        rows->removeIf([&list](int row) { return row < 0 || row >= list.size(); });
+        for (const int row : std::as_const(*rows))
+            total += plannedBytes(list.at(row));
+    } else {
+        for (const CarvedFile &file : std::as_const(list))
+            total += plannedBytes(file);
+    }
+    m_isSaving = true;
+    m_saveFilesDone = 0;
+    m_saveFilesTotal = int(rows ? rows->size() : list.size());
+    m_saveBytesWritten = 0;
+    m_saveBytesTotal = total;
+    Q_EMIT saveProgressChanged();
+    Q_EMIT isSavingChanged();
+
+    auto tally = std::make_shared<SaveTally>();
+    m_saveTally = tally;
+    if (!m_saveTimer) {
+        m_saveTimer = new QTimer(this);
+        m_saveTimer->setInterval(100);
+        connect(m_saveTimer, &QTimer::timeout, this, [this] {
+            if (m_saveTally)
+                applySaveProgress(m_saveTally->filesDone.load(), m_saveTally->bytesWritten.load());
+        });
+    }
+    m_saveTimer->start();
+
+    m_saveWork.start([list = std::move(list), rows = std::move(rows), folder, tally](Request<FileCarvingService> &request) {
+        QList<CarvedFile> files;
+        if (rows) {
+            files.reserve(rows->size());
+            for (const int row : *rows)
+                files.append(list.at(row));
+        } else {
+            files = list;
+        }
+        SaveObserver observer;
+        // Checked between hits only: a file being written is finished, never
+        // left half-written by a cancel.
+        observer.proceed = [&request] { return !request.isCancelled(); };
+        observer.done = [&tally](const CarvedFile &file, const SaveResult &result) {
+            if (result)
+                tally->bytesWritten += plannedBytes(file);
+            ++tally->filesDone;
+        };
+        const SaveCounts counts = ::saveCarvedFiles(files, folder, observer);
+        const int tried = tally->filesDone.load();
+        const qint64 written = tally->bytesWritten.load();
+        // Dropped when the service is gone by then.
+        request.post([counts, notSaved = int(files.size()) - tried, tried, written](FileCarvingService &service) {
+            service.applySaveProgress(tried, written);
+            service.finishSaving(counts, notSaved);
+        });
+    });
+    return true;
+}
+
+void FileCarvingService::applySaveProgress(int filesDone, qint64 bytesWritten)
+{
+    if (m_saveFilesDone == filesDone && m_saveBytesWritten == bytesWritten)
+        return;
+    m_saveFilesDone = filesDone;
+    m_saveBytesWritten = bytesWritten;
+    Q_EMIT saveProgressChanged();
+}
+
+void FileCarvingService::finishSaving(const SaveCounts &counts, int notSaved)
+{
+    m_saveTimer->stop();
+    m_saveTally.reset();
+    m_isSaving = false;
+    Q_EMIT isSavingChanged();
+    Q_EMIT savingFinished(counts.saved, counts.failed, counts.noData, notSaved);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@
 
 class CarvingSink;
 class Platform;
+class QTimer;
 
 // The state and operations behind the Deep Scan screen. Lives on the main
 // thread; each scan runs as one request (see ServiceWork) that reports back
@@ -61,6 +63,14 @@ class FileCarvingService : public QObject
     // The "Show Unverified" toggle: unverified hits are hidden (and left out
     // of Save All) until it is on. Off for every new service.
     Q_PROPERTY(bool showUnverified READ showUnverified WRITE setShowUnverified NOTIFY showUnverifiedChanged)
+    // A save started with startSaving() is running.
+    Q_PROPERTY(bool isSaving READ isSaving NOTIFY isSavingChanged)
+    // Of the running or last save: hits tried so far and in all, and bytes
+    // written so far and planned in all.
+    Q_PROPERTY(int saveFilesDone READ saveFilesDone NOTIFY saveProgressChanged)
+    Q_PROPERTY(int saveFilesTotal READ saveFilesTotal NOTIFY saveProgressChanged)
+    Q_PROPERTY(qint64 saveBytesWritten READ saveBytesWritten NOTIFY saveProgressChanged)
+    Q_PROPERTY(qint64 saveBytesTotal READ saveBytesTotal NOTIFY saveProgressChanged)
 
 public:
     using Signatures = std::optional<QList<FileSignature>>;
@@ -73,6 +83,9 @@ public:
         std::function<void(ScanSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
     using MatchingStep =
         std::function<void(ReviewingSink &, const QString &root, const QList<FileSignature> &, TreeWalk::Scope)>;
+    // The Deleted Files mode's steps for a volume; the service runs the
+    // completion after them. Unset, that mode is a scan start and a completion.
+    using DeletedFilesScanStep = std::function<void(ReviewingSink &, const VolumeInfo &, const QList<FileSignature> &)>;
 
     // Works on `platform`: the volumes, the administrator scan of a device
     // the program can't open itself and the texts that name the system's
@@ -104,12 +117,18 @@ public:
     bool showUnverified() const { return m_showUnverified; }
     void setShowUnverified(bool show);
     const Platform &platform() const { return *m_platform; }
+    bool isSaving() const { return m_isSaving; }
+    int saveFilesDone() const { return m_saveFilesDone; }
+    int saveFilesTotal() const { return m_saveFilesTotal; }
+    qint64 saveBytesWritten() const { return m_saveBytesWritten; }
+    qint64 saveBytesTotal() const { return m_saveBytesTotal; }
 
     // Whether the running scan was asked to stop.
     bool shouldCancel() const { return m_scanWork.isCancelled(); }
 
     void setDirectoryScan(DirectoryScanStep scan) { m_directoryScan = std::move(scan); }
     void setExistingFileMatching(MatchingStep matching) { m_matching = std::move(matching); }
+    void setDeletedFilesScan(DeletedFilesScanStep scan) { m_deletedFilesScan = std::move(scan); }
 
     // Scan entry operations: reset the state, start one worker, return. An
     // absent signature list means the whole catalogue; a given one, even an
@@ -117,8 +136,20 @@ public:
     void scanVolume(const VolumeInfo &volume, Signatures signatures = std::nullopt);
     void scanDirectory(const QString &path, Signatures signatures = std::nullopt);
     void scanDiskImage(const QUrl &url, Signatures signatures = std::nullopt);
+    void scanDeletedFiles(const VolumeInfo &volume, Signatures signatures = std::nullopt);
 
-    // Saving runs on the caller's thread (the screen's, by design).
+    // Saves the hits into `folder` on a worker, in order, publishing the
+    // progress as it goes, and ends with savingFinished(). A cancel stops it
+    // after the hit being written; the hits not tried count as notSaved.
+    // Starting a save while one runs is ignored; false then.
+    bool startSaving(QList<CarvedFile> files, const QString &folder);
+    // The same for the hits at these rows of `list`, in the order given. The
+    // hits are picked out on the worker, so that a selection of a million
+    // costs the caller no copy of them.
+    bool startSaving(QList<CarvedFile> list, QList<int> rows, const QString &folder);
+    Q_INVOKABLE void cancelSaving() { m_saveWork.cancel(); }
+
+    // These run on the caller's thread.
     SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder) const;
     SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder) const;
     // Saves every hit the list offers: all of them when showUnverified is
@@ -138,6 +169,7 @@ public:
     Q_INVOKABLE void startVolumeScan(const QString &volumeId, const QStringList &typeNames);
     Q_INVOKABLE void startDirectoryScan(const QString &path, const QStringList &typeNames);
     Q_INVOKABLE void startDiskImageScan(const QUrl &url, const QStringList &typeNames);
+    Q_INVOKABLE void startDeletedFilesScan(const QString &volumeId, const QStringList &typeNames);
     // Stop: the scan ends at its next check and still runs its completion.
     Q_INVOKABLE void cancelScan() { m_scanWork.cancel(); }
     // New Scan: no hits, progress 0, no error, empty status.
@@ -159,6 +191,11 @@ Q_SIGNALS:
     void existingFileCountChanged();
     void hitTallyChanged();
     void showUnverifiedChanged();
+    void isSavingChanged();
+    void saveProgressChanged();
+    // A save started with startSaving() ended; the four counts add up to the
+    // hits it was given.
+    void savingFinished(int saved, int failed, int noData, int notSaved);
 
 private:
     friend class CarvingSink;
@@ -175,6 +212,17 @@ private:
     void setExistingFileCount(int count);
     void applyProgress(quint64 bytesScanned, std::optional<double> fraction);
     void applyCompletion();
+    bool startSavingJob(QList<CarvedFile> list, std::optional<QList<int>> rows, const QString &folder);
+    void applySaveProgress(int filesDone, qint64 bytesWritten);
+    void finishSaving(const SaveCounts &counts, int notSaved);
+
+    // What the running save has done so far, written by its worker and read
+    // by a timer here: a file that takes minutes still shows everything
+    // done before it.
+    struct SaveTally {
+        std::atomic<int> filesDone{0};
+        std::atomic<qint64> bytesWritten{0};
+    };
 
     std::shared_ptr<Platform> m_platform;
     CarvedFileModel *m_model;
@@ -190,11 +238,20 @@ private:
     int m_existingFileCount = 0;
     bool m_showUnverified = false;
     ScanPace m_pace;
+    bool m_isSaving = false;
+    int m_saveFilesDone = 0;
+    int m_saveFilesTotal = 0;
+    qint64 m_saveBytesWritten = 0;
+    qint64 m_saveBytesTotal = 0;
+    std::shared_ptr<SaveTally> m_saveTally;
+    QTimer *m_saveTimer = nullptr;
 
     DirectoryScanStep m_directoryScan;
     MatchingStep m_matching;
+    DeletedFilesScanStep m_deletedFilesScan;
     // Declared last: destroyed first, so that a request can never reach a
     // half-destroyed service.
     ServiceWork<FileCarvingService> m_scanWork{this};
     ServiceWork<FileCarvingService> m_volumeWork{this};
+    ServiceWork<FileCarvingService> m_saveWork{this};
 };

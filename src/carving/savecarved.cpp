@@ -417,10 +417,13 @@ qsizetype batchEnd(const QList<CarvedFile> &files, qsizetype begin)
 
 } // namespace
 
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder)
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
 {
     SaveCounts counts;
     for (qsizetype begin = 0; begin < files.size();) {
+        // A stop between batches must not cost a password prompt first.
+        if (observer.proceed && !observer.proceed())
+            break;
         const qsizetype end = batchEnd(files, begin);
         QList<ByteSource *> order;
         QHash<ByteSource *, QList<ByteSource::Range>> ranges;
@@ -440,7 +443,12 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
                 refused.insert(source, reason.isEmpty() ? QStringLiteral("The source could not be read.") : reason);
         }
 
+        bool stopped = false;
         for (qsizetype i = begin; i < end; ++i) {
+            if (observer.proceed && !observer.proceed()) {
+                stopped = true;
+                break;
+            }
             const CarvedFile &file = files[i];
             SaveResult result;
             const auto refusal = file.data && file.data->source ? refused.constFind(file.data->source.get())
@@ -455,9 +463,13 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
                 ++counts.failed;
             else
                 ++counts.noData;
+            if (observer.done)
+                observer.done(file, result);
         }
         for (ByteSource *source : order)
             source->release();
+        if (stopped)
+            break;
         begin = end;
     }
     return counts;

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "model/records.h"
@@ -53,8 +54,17 @@ bool canRecover(const CarvedFile &file);
 // releases it after.
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder);
 
+// Follows a batch save from the thread that runs it. `proceed` is asked
+// before each hit; once it answers false, that hit and all after it are left
+// unsaved and uncounted. `done` hears the outcome of every hit that was tried.
+struct SaveObserver {
+    std::function<bool()> proceed;
+    std::function<void(const CarvedFile &, const SaveResult &)> done;
+};
+
 // Saves the hits in order, in batches: before a batch's first write each
 // distinct byte source is prepared once with the ranges of the batch's hits,
 // and released after its last. A batch ends where a source's batchLimit()
-// would be passed (one batch when no source has a limit). Never stops early.
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder);
+// would be passed (one batch when no source has a limit). Stops early only
+// when the observer says so.
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer = {});

@@ -363,7 +363,7 @@ public:
     QStringList snapshotTools() const override
     {
         QStringList found;
-        for (const QString &tool : {m_tools.btrfs, m_tools.snapper, m_tools.lvs}) {
+        for (const QString &tool : {m_tools.btrfs, m_tools.snapper, m_tools.lvs, m_tools.zfs}) {
             if (!tool.isEmpty() && QFileInfo(tool).isExecutable())
                 found.append(tool);
         }
@@ -382,7 +382,12 @@ public:
             if (mount.mountPoint == u"/"_s && mount.source.startsWith(u"/dev/"_s))
                 return canReadDevice(mount.source);
         }
-        return false;
+        // The root is not a device node (ZFS, a container's overlay): any
+        // volume a raw scan could target tells as much.
+        const QList<MountInfoEntry> volumes = userVolumeMounts(mounts);
+        if (!volumes.isEmpty())
+            return canReadDevice(volumes.first().source);
+        return ::geteuid() == 0;
     }
 
     QString fullDiskAccessSettingsUrl() const override { return QString(); }

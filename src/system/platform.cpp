@@ -30,6 +30,7 @@ ToolPaths ToolPaths::defaultsFor(PlatformKind kind)
     tools.btrfs = find(u"btrfs"_s);
     tools.snapper = find(u"snapper"_s);
     tools.lvs = find(u"lvs"_s);
+    tools.zfs = find(u"zfs"_s);
     tools.locate = find(u"plocate"_s);
     if (tools.locate.isEmpty())
         tools.locate = find(u"locate"_s);
@@ -94,6 +95,10 @@ PlatformTexts PlatformTexts::macOS()
     t.snapshotListFailed = u"Failed to list APFS snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Full Disk Access"_s;
     t.snapshotsSubtitle = u"APFS Snapshots"_s;
+    t.snapshotsTitle = u"APFS SNAPSHOTS"_s;
+    t.snapshotsScreenSubtitle = u"Browse and recover files from APFS volume snapshots"_s;
+    t.snapshotsEmptyHint = u"APFS snapshots may require elevated privileges to list.\nTry running with administrator access."_s;
+    t.snapshotManualAccessNote = u"Snapshot browsing requires administrator privileges.\nUse '%1' in Terminal for manual access."_s;
     return t;
 }
 
@@ -150,6 +155,14 @@ PlatformTexts PlatformTexts::gnuLinux()
     t.snapshotListFailed = u"Failed to list file-system snapshots. You may need to run with elevated privileges."_s;
     t.fullDiskAccessTitle = u"Raw Disk Access"_s;
     t.snapshotsSubtitle = u"Volume Snapshots"_s;
+    t.snapshotsTitle = u"VOLUME SNAPSHOTS"_s;
+    t.snapshotsScreenSubtitle = u"Browse and recover files from btrfs, Snapper, LVM and ZFS snapshots"_s;
+    t.snapshotsEmptyHint = u"Volume snapshots may require elevated privileges to list.\nTry running with administrator access."_s;
+    t.snapshotManualAccessNote = u"Snapshot browsing requires administrator privileges.\nUse '%1' in a terminal for manual access."_s;
+    t.rawDeviceAccessNote =
+        u"Volume Scan asks for your administrator password (pkexec) for each device it reads, or run the program as "
+        "root. The \"disk\" group also grants it, but lets every program you run read and write all disks: it is as "
+        "good as root."_s;
     return t;
 }
 

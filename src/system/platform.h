@@ -35,6 +35,7 @@ struct ToolPaths {
     QString btrfs;
     QString snapper;
     QString lvs;
+    QString zfs;
     QString locate;
 
     // The system's own locations; on Linux the optional tools are looked up
@@ -79,6 +80,16 @@ struct PlatformTexts {
     QString fullDiskAccessTitle;
     // Sidebar subtitle of the Snapshots destination.
     QString snapshotsSubtitle;
+    // Snapshots screen: title, subtitle, the hint of the empty state and the
+    // note of a snapshot whose files can't be opened as a folder (%1 stands
+    // for the command that lists or reaches it by hand).
+    QString snapshotsTitle;
+    QString snapshotsScreenSubtitle;
+    QString snapshotsEmptyHint;
+    QString snapshotManualAccessNote;
+    // Settings: how raw reading is obtained where no settings page grants
+    // it; empty where "Open Settings" leads to one.
+    QString rawDeviceAccessNote;
 
     QString deviceBusyMessage(const QString &path) const;
 
