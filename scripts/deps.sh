@@ -10,7 +10,7 @@ QUORVEL_PACKAGES=(
     qt6-wayland libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
-    e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash
+    e2fsprogs btrfs-progs mtools dosfstools util-linux coreutils bash perl-base dmsetup
     zlib1g-dev
     # Encoders of real sample files for the structure walkers' tests and the
     # recovery evaluation.

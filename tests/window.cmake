@@ -14,7 +14,7 @@ find_package(Qt6 REQUIRED COMPONENTS QuickTest)
 # Fixtures that tests reach through QML (tests/qml/*.cpp) join the runner.
 file(GLOB QUORVEL_QML_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qml/*.cpp)
 qt_add_executable(tst_qml_runner ${QUORVEL_QML_TEST_SOURCES})
-target_link_libraries(tst_qml_runner PRIVATE quorvelui quorveluiplugin Qt6::QuickTest)
+target_link_libraries(tst_qml_runner PRIVATE quorvelui quorveluiplugin quorveltesthelpers Qt6::QuickTest)
 file(GLOB QUORVEL_QML_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qml/tst_*.qml)
 foreach(qml_test IN LISTS QUORVEL_QML_TESTS)
     get_filename_component(qml_test_name ${qml_test} NAME_WE)

@@ -18,7 +18,7 @@
 
 #include "carving/carver.h"
 #include "carving/directscan.h"
-#include "carving/verify/hitverifier.h"
+#include "carving/rootreader.h"
 #include "carving/scansink.h"
 #include "model/bytecount.h"
 #include "system/commandrunner.h"
@@ -128,167 +128,6 @@ QString progressText(const QString &volumeName, qint64 scanned, qint64 totalSize
     return text + QStringLiteral(" — ") + QString::number(hitCount) + QStringLiteral(" files found");
 }
 
-QString keptFileName(qint64 index)
-{
-    return QStringLiteral("kept_%1.bin").arg(index, 6, 10, QLatin1Char('0'));
-}
-
-// The chunks of a running scan in its work folder. A chunk the scan takes is
-// renamed out of the helper's way at once (so that it copies the next one
-// meanwhile) and deleted once carved. A structure walk that needs bytes of a
-// later chunk (a file running on past its chunk) takes that chunk early, and
-// every one before it, waiting for the helper as the scan would: they are
-// kept on disk until the scan reaches them, so no walk is cut short by a
-// chunk that was deleted, and nothing is copied twice.
-class ChunkFolder final : public ByteSource
-{
-public:
-    // Taking chunks early stops this far short of filling the disk.
-    static constexpr qint64 reserve = 1LL << 30;
-
-    ChunkFolder(QString folder, DetachedAdministratorRun &helper, const ScanSink &sink,
-                std::chrono::milliseconds pollInterval)
-        : m_folder(std::move(folder))
-        , m_helper(helper)
-        , m_sink(sink)
-        , m_pollInterval(std::max<qint64>(1, pollInterval.count()))
-    {
-    }
-
-    QString chunkPath(qint64 index) const { return m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index); }
-    QString keptPath(qint64 index) const { return m_folder + QLatin1Char('/') + keptFileName(index); }
-
-    // Takes chunk `index` if it is complete now (or was taken before).
-    bool takeIfReady(qint64 index, bool *done) const
-    {
-        *done = false;
-        if (m_taken.contains(index))
-            return true;
-        const qint64 ready = readyIndex(m_folder, done);
-        // The chunk file exists from the moment dd opens it; only ready.txt
-        // says that it is complete.
-        if (*done || ready < index || !QFileInfo::exists(chunkPath(index)))
-            return false;
-        if (!QFile::rename(chunkPath(index), keptPath(index))) {
-            QFile::remove(chunkPath(index));
-            return false;
-        }
-        m_taken.insert(index);
-        return true;
-    }
-
-    void drop(qint64 index) const
-    {
-        QFile::remove(keptPath(index));
-        m_taken.remove(index);
-    }
-
-    // The scan has moved on to `index`: walks read from there on.
-    void setCurrent(qint64 index, const QByteArray *bytes)
-    {
-        m_current = index;
-        m_currentBytes = bytes;
-    }
-
-    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
-    {
-        out->clear();
-        quint64 position = offset;
-        const quint64 end = offset + quint64(std::max<qint64>(0, length));
-        while (position < end) {
-            const qint64 index = qint64(position / quint64(ElevatedScan::chunkSize));
-            const qint64 inChunk = qint64(position % quint64(ElevatedScan::chunkSize));
-            const qint64 take = qint64(std::min<quint64>(end - position, quint64(ElevatedScan::chunkSize - inChunk)));
-            QByteArray part;
-            if (index == m_current && m_currentBytes) {
-                part = m_currentBytes->mid(inChunk, take);
-            } else if (index > m_current && waitFor(index, error)) {
-                QFile chunk(keptPath(index));
-                if (chunk.open(QIODevice::ReadOnly) && chunk.seek(inChunk))
-                    part = chunk.read(take);
-            }
-            if (part.isEmpty()) {
-                if (error && error->isEmpty())
-                    *error = QStringLiteral("the device ended");
-                out->clear();
-                return false;
-            }
-            out->append(part);
-            position += quint64(part.size());
-            if (part.size() < take)
-                break;
-        }
-        if (out->size() < length) {
-            if (error)
-                *error = QStringLiteral("the device ended");
-            out->clear();
-            return false;
-        }
-        return true;
-    }
-
-private:
-    // Takes every chunk up to `index`, waiting for the helper to copy them.
-    bool waitFor(qint64 index, QString *error) const
-    {
-        for (qint64 next = m_current + 1; next <= index; ++next) {
-            if (m_taken.contains(next))
-                continue;
-            const QStorageInfo storage(m_folder);
-            if (storage.isValid() && storage.bytesAvailable() < ElevatedScan::chunkSize + reserve) {
-                if (error)
-                    *error = QStringLiteral("no room in the temporary folder to read further ahead");
-                return false;
-            }
-            for (;;) {
-                bool done = false;
-                if (takeIfReady(next, &done))
-                    break;
-                if (done || m_sink.shouldCancel() || !m_helper.isRunning())
-                    return false;
-                QThread::msleep(quint64(m_pollInterval));
-            }
-        }
-        return true;
-    }
-
-    const QString m_folder;
-    DetachedAdministratorRun &m_helper;
-    const ScanSink &m_sink;
-    const qint64 m_pollInterval;
-    qint64 m_current = -1;
-    const QByteArray *m_currentBytes = nullptr;
-    mutable QSet<qint64> m_taken;
-};
-
-// Carves one chunk on its own (every byte a start position, windows ending at
-// the chunk's end) and verifies its hits, reading on through the following
-// chunks where a file goes on.
-void carveChunk(const Carver &carver, HitVerifier *verifier, const QByteArray &chunk, qint64 index,
-                const QString &volumeName, const std::shared_ptr<ElevatedByteSource> &source,
-                const std::shared_ptr<ChunkFolder> &folder, quint64 deviceSize, ScanSink &sink)
-{
-    const quint64 baseOffset = quint64(index) * quint64(ElevatedScan::chunkSize);
-    const auto bytes = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(chunk.constData()),
-                                                     std::size_t(chunk.size()));
-    QList<CarvedFile> hits;
-    const auto send = [&] {
-        if (hits.isEmpty())
-            return;
-        if (verifier)
-            verifier->verify(hits, {bytes, baseOffset, folder, deviceSize});
-        sink.postCarvedFiles(std::exchange(hits, {}));
-    };
-    carver.carve(CarveInput::inBuffer(bytes, bytes.size(), baseOffset), [&](const CarveHit &hit) {
-        // Bounded batches, each ending between two offsets (see scanRawFile).
-        if (hits.size() >= 4096 && hits.constLast().offset != baseOffset + hit.position)
-            send();
-        hits.append(makeCarvedFile(hit, carver.signatures()[hit.signature], baseOffset, volumeName,
-                                   carvedDataOf(hit, baseOffset, bytes.data(), source)));
-    });
-    send();
-}
-
 } // namespace
 
 namespace ElevatedScan {
@@ -296,9 +135,8 @@ namespace ElevatedScan {
 qint64 chunkLimit(qint64 totalSize)
 {
     if (totalSize <= 0)
-        return unknownSizeChunkLimit;
-    const qint64 chunks = totalSize / chunkSize + (totalSize % chunkSize != 0 ? 1 : 0);
-    return std::min(chunks, maxChunkLimit);
+        return 0;
+    return totalSize / chunkSize + (totalSize % chunkSize != 0 ? 1 : 0);
 }
 
 QString chunkFileName(qint64 index)
@@ -311,6 +149,7 @@ QString workFolderName()
     return QStringLiteral("QuorvelRecovery_") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
+// MAX 0: no size is known, copy until dd finds nothing more.
 // `alive` is checked before every write and in every wait: the helper runs as
 // root, so only its own checks can stop it. The work folder is held open on
 // descriptor 3 and compared by device and inode, so a folder that was removed,
@@ -342,7 +181,7 @@ QByteArray helperScript(qint64 chunkLimit)
                             "    note() { rm -f ready.txt && (set -C; printf '%s\\n' \"$1\" >ready.txt); }\n"
                             "fi\n"
                             "i=0\n"
-                            "while [ $i -lt $MAX ]; do\n"
+                            "while [ $MAX -eq 0 ] || [ $i -lt $MAX ]; do\n"
                             "    alive || quit\n"
                             "    OUTFILE=\"chunk_$(printf '%06d' $i).bin\"\n"
                             "    copy $i \"$OUTFILE\"\n"
@@ -368,9 +207,149 @@ QByteArray helperScript(qint64 chunkLimit)
 
 } // namespace ElevatedScan
 
-void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &signatures,
-                        const QString &volumeName, qint64 totalSize, ScanSink &sink,
-                        const AdministratorLauncherFactory &launchers, const ElevatedScanOptions &options)
+namespace {
+
+DirectScan::Sizes sizesFor(qint64 size)
+{
+    DirectScan::Sizes sizes;
+    if (size > 0)
+        sizes.scanSize = sizes.knownTotal = size;
+    return sizes;
+}
+
+// The chunk files of the helper as one stream of bytes. Reads come in order;
+// a chunk is deleted as soon as its last byte has been handed out, which the
+// helper waits for before it copies the next one.
+class ChunkFolderReader final : public SourceReader
+{
+public:
+    ChunkFolderReader(QString folder, DetachedAdministratorRun &helper, const ScanSink &sink,
+                      std::chrono::milliseconds pollInterval)
+        : m_folder(std::move(folder))
+        , m_helper(helper)
+        , m_sink(sink)
+        , m_pollInterval(std::max<qint64>(1, pollInterval.count()))
+    {
+    }
+
+    Result read(qint64 offset, std::uint8_t *into, qint64 length) override
+    {
+        const qint64 index = offset / ElevatedScan::chunkSize;
+        const qint64 within = offset % ElevatedScan::chunkSize;
+        if (index < m_consumed)
+            return {}; // past the end of a short last chunk
+        if (m_unreadable.contains(index))
+            return {0, EIO, false};
+        switch (waitFor(index)) {
+        case Wait::cancelled:
+            return {0, ECANCELED, false};
+        case Wait::none:
+            // A helper that ended before its first chunk never got its
+            // password: that is reported by no one, as a dismissed dialog is.
+            return offset == 0 ? Result{0, ECANCELED, false} : Result{};
+        case Wait::ready:
+            break;
+        }
+        const QString path = chunkPath(index);
+        QFile chunk(path);
+        if (!chunk.open(QIODevice::ReadOnly)) {
+            // Its bytes are gone for good: count them as unreadable and let
+            // the helper go on.
+            QFile::remove(path);
+            m_unreadable.insert(index);
+            return {0, EIO, false};
+        }
+        const qint64 size = chunk.size();
+        qint64 got = 0;
+        if (within < size && chunk.seek(within))
+            got = chunk.read(reinterpret_cast<char *>(into), std::min(length, size - within));
+        chunk.close();
+        if (got < 0) {
+            QFile::remove(path);
+            m_unreadable.insert(index);
+            return {0, EIO, false};
+        }
+        if (within + got >= size) {
+            QFile::remove(path);
+            m_consumed = index + 1;
+        }
+        return {got, 0, false};
+    }
+
+private:
+    enum class Wait { ready, none, cancelled };
+
+    QString chunkPath(qint64 index) const
+    {
+        return m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index);
+    }
+
+    // The chunk file exists from the moment dd opens it; only ready.txt says
+    // that it is complete. Once the helper has written DONE or ended, the
+    // chunks still there are complete.
+    Wait waitFor(qint64 index)
+    {
+        for (;;) {
+            if (m_sink.shouldCancel())
+                return Wait::cancelled;
+            bool done = false;
+            const qint64 ready = readyIndex(m_folder, &done);
+            const bool exists = QFileInfo::exists(chunkPath(index));
+            if (exists && (done || ready >= index))
+                return Wait::ready;
+            if (done)
+                return Wait::none;
+            if (!m_helper.isRunning()) {
+                const qint64 last = readyIndex(m_folder, &done);
+                return QFileInfo::exists(chunkPath(index)) && (done || last >= index) ? Wait::ready : Wait::none;
+            }
+            QThread::msleep(m_pollInterval);
+        }
+    }
+
+    const QString m_folder;
+    DetachedAdministratorRun &m_helper;
+    const ScanSink &m_sink;
+    const unsigned long m_pollInterval;
+    qint64 m_consumed = 0;
+    QSet<qint64> m_unreadable;
+};
+
+void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devicePath,
+                           const QList<FileSignature> &signatures, const QString &volumeName, qint64 totalSize,
+                           ScanSink &sink, const AdministratorLauncherFactory &launchers,
+                           const ElevatedScanOptions &options)
+{
+    const ReaderConnection::Opened opened = ReaderConnection::open(
+        launcher, options.readerInterpreter, devicePath, {}, [&sink] { return sink.shouldCancel(); });
+    if (!opened.connection) {
+        const QString failure = readerFailureText(opened, devicePath, options.texts);
+        if (!failure.isEmpty())
+            sink.postError(failure);
+        if (opened.failure == ReaderConnection::Failure::cancelled)
+            sink.postStatus(QStringLiteral("Scan cancelled by user"));
+        return;
+    }
+    sink.postStatus(QStringLiteral("Scanning ") + volumeName + QStringLiteral(" with administrator privileges..."));
+    // The reader measured the device itself; the caller's figure is a
+    // fallback for a reader that can't tell.
+    const qint64 size = opened.connection->size() > 0 ? opened.connection->size() : totalSize;
+    const auto source = std::make_shared<AdministratorByteSource>(devicePath, launchers, options.readerInterpreter);
+    source->attach(opened.connection);
+    RawScanOptions scanOptions;
+    scanOptions.progressText = &progressText;
+    scanOptions.walksReadHitSource = false;
+    scanSource(*opened.connection, sizesFor(size), source, signatures, volumeName, sink, scanOptions);
+    // Stop ends the reader here too: its input closes and it quits.
+    source->detach();
+    if (sink.shouldCancel())
+        sink.postStatus(QStringLiteral("Scan cancelled by user"));
+}
+
+void scanThroughHelper(AdministratorLauncher *launcher, const QString &devicePath,
+                       const QList<FileSignature> &signatures, const QString &volumeName, qint64 totalSize,
+                       ScanSink &sink, const AdministratorLauncherFactory &launchers,
+                       const ElevatedScanOptions &options)
 {
     const QString temporaryFolder = temporaryFolderOr(options.temporaryFolder);
     QString folderError;
@@ -391,7 +370,6 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
         }
     }
 
-    std::unique_ptr<AdministratorLauncher> launcher = launchers ? launchers() : nullptr;
     const qint64 ownerPid = options.ownerPid != 0 ? options.ownerPid : QCoreApplication::applicationPid();
     QString launchError = QStringLiteral("No administrator launcher is available.");
     std::unique_ptr<DetachedAdministratorRun> helper;
@@ -405,42 +383,14 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
 
     sink.postStatus(QStringLiteral("Scanning ") + volumeName + QStringLiteral(" with administrator privileges..."));
 
-    const Carver carver(signatures);
-    const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
-    const auto folder = std::make_shared<ChunkFolder>(workFolder, *helper, sink, options.pollInterval);
-    std::optional<HitVerifier> verifier;
-    if (DirectScan::isVerifyingHits())
-        verifier.emplace(signatures);
-    const quint64 deviceSize = totalSize > 0 ? quint64(totalSize) : Verify::HitBytes::unknownEnd;
-    qint64 index = 0;
-    while (!sink.shouldCancel()) {
-        bool done = false;
-        // A chunk a walk took early is carved even after DONE: the helper
-        // handed it over before it finished.
-        if (folder->takeIfReady(index, &done)) {
-            QFile chunkFile(folder->keptPath(index));
-            if (chunkFile.open(QIODevice::ReadOnly)) {
-                const QByteArray chunk = chunkFile.readAll();
-                chunkFile.close();
-                folder->setCurrent(index, &chunk);
-                carveChunk(carver, verifier ? &*verifier : nullptr, chunk, index, volumeName, source, folder,
-                           deviceSize, sink);
-                const qint64 scanned = index * ElevatedScan::chunkSize + chunk.size();
-                std::optional<double> fraction;
-                if (totalSize != 0)
-                    fraction = std::min(1.0, double(scanned) / double(totalSize));
-                sink.postProgress(quint64(scanned), fraction, [volumeName, scanned, totalSize](qsizetype hitCount) {
-                    return progressText(volumeName, scanned, totalSize, hitCount);
-                });
-                folder->setCurrent(index, nullptr);
-            }
-            folder->drop(index);
-            ++index;
-            continue;
-        }
-        if (done || !helper->isRunning())
-            break;
-        QThread::msleep(std::max<qint64>(1, options.pollInterval.count()));
+    {
+        const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
+        ChunkFolderReader reader(workFolder, *helper, sink, options.pollInterval);
+        RawScanOptions scanOptions;
+        scanOptions.progressStep = ElevatedScan::chunkSize;
+        scanOptions.progressText = &progressText;
+        scanOptions.walksReadHitSource = false;
+        scanSource(reader, sizesFor(totalSize), source, signatures, volumeName, sink, scanOptions);
     }
 
     if (helper->isRunning())
@@ -448,6 +398,19 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
     if (sink.shouldCancel())
         sink.postStatus(QStringLiteral("Scan cancelled by user"));
     removeWorkFolder(workFolder);
+}
+
+} // namespace
+
+void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &signatures,
+                        const QString &volumeName, qint64 totalSize, ScanSink &sink,
+                        const AdministratorLauncherFactory &launchers, const ElevatedScanOptions &options)
+{
+    const std::unique_ptr<AdministratorLauncher> launcher = launchers ? launchers() : nullptr;
+    if (launcher && launcher->canStartPiped())
+        scanThroughRootReader(*launcher, devicePath, signatures, volumeName, totalSize, sink, launchers, options);
+    else
+        scanThroughHelper(launcher.get(), devicePath, signatures, volumeName, totalSize, sink, launchers, options);
 }
 
 ElevatedByteSource::ElevatedByteSource(QString devicePath, AdministratorLauncherFactory launchers, QString temporaryFolder)

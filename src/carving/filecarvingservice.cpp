@@ -90,6 +90,11 @@ public:
         return m_request.runOnService([&step](FileCarvingService &service) { step(*service.m_model); });
     }
 
+    void postReadOutcome(const ReadOutcome &outcome) override
+    {
+        post([outcome](FileCarvingService &service) { service.m_readOutcome = outcome; });
+    }
+
     void postExistingFileCount(int count) override
     {
         post([count](FileCarvingService &service) { service.setExistingFileCount(count); });
@@ -166,11 +171,16 @@ QList<FileSignature> FileCarvingService::signaturesNamed(const QStringList &type
     return chosen;
 }
 
-QString FileCarvingService::completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds)
+QString FileCarvingService::completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds,
+                                           const ReadOutcome &outcome)
 {
-    return QStringLiteral("Scan complete: ") + QString::number(hitCount) + QStringLiteral(" files found • ")
-        + formatByteCount(qint64(bytesScanned)) + QStringLiteral(" scanned • ")
-        + QString::asprintf("%.1f", elapsedSeconds) + QLatin1Char('s');
+    // A scan whose source went away did not complete, whatever it found.
+    return (outcome.sourceLost ? QStringLiteral("Scan ended early: ") : QStringLiteral("Scan complete: "))
+        + QString::number(hitCount) + QStringLiteral(" files found • ") + formatByteCount(qint64(bytesScanned))
+        + QStringLiteral(" scanned • ") + QString::asprintf("%.1f", elapsedSeconds) + QLatin1Char('s')
+        + (outcome.unreadableBytes != 0
+               ? QStringLiteral(" • ") + formatByteCount(qint64(outcome.unreadableBytes)) + QStringLiteral(" could not be read")
+               : QString());
 }
 
 void FileCarvingService::setIsScanning(bool scanning)
@@ -264,6 +274,7 @@ void FileCarvingService::beginScan()
     if (m_model->rowCount() > 0)
         m_model->reset();
     setErrorMessage(QString());
+    m_readOutcome = {};
     m_pace = {};
     setBytesScanned(0);
     setScanStartTime(QDateTime::currentDateTime());
@@ -292,7 +303,7 @@ void FileCarvingService::applyCompletion()
     setScanProgress(1.0);
     setIsScanning(false);
     m_pace.secondsLeft.reset();
-    setStatusMessage(completionText(qsizetype(m_model->totalHitCount()), m_bytesScanned, elapsed));
+    setStatusMessage(completionText(qsizetype(m_model->totalHitCount()), m_bytesScanned, elapsed, m_readOutcome));
 }
 
 void FileCarvingService::startScan(std::function<void(CarvingSink &)> job)
@@ -332,8 +343,12 @@ void FileCarvingService::scanVolume(const VolumeInfo &volume, Signatures signatu
             // leaves the end of the device unread; the device's own size
             // wins where it is known.
             const qint64 deviceSize = platform->deviceSize(devicePath);
+            ElevatedScanOptions options;
+            options.texts = sink.texts();
+            if (!platform->tools().perl.isEmpty())
+                options.readerInterpreter = platform->tools().perl;
             scanDeviceElevated(devicePath, chosen, volume.name, deviceSize > 0 ? deviceSize : volume.totalSize, sink,
-                               administratorsOf(platform));
+                               administratorsOf(platform), options);
         }
         // A volume without a mount point (a device that is not mounted) has
         // no files to walk: the raw scan's own outcome, and its error, stand.

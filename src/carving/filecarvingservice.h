@@ -159,7 +159,10 @@ public:
 
     // The catalogue in its order, restricted to the given type names.
     static QList<FileSignature> signaturesNamed(const QStringList &typeNames);
-    static QString completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds);
+    // The summary line; a scan that lost its source or met unreadable bytes
+    // says so in it.
+    static QString completionText(qsizetype hitCount, quint64 bytesScanned, double elapsedSeconds,
+                                  const ReadOutcome &outcome = {});
     // "N more unverified matches not listed", or empty for 0.
     static QString notListedText(qint64 count);
 
@@ -237,6 +240,7 @@ private:
     bool m_showExistingFiles = false;
     int m_existingFileCount = 0;
     bool m_showUnverified = false;
+    ReadOutcome m_readOutcome;
     ScanPace m_pace;
     bool m_isSaving = false;
     int m_saveFilesDone = 0;

@@ -21,6 +21,13 @@ public:
     virtual void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath) = 0;
 };
 
+// What a raw scan could not read, posted once at its end when it met
+// unreadable bytes or lost its source.
+struct ReadOutcome {
+    quint64 unreadableBytes = 0;  // skipped over read errors and scanned as zeros
+    bool sourceLost = false;      // the source went away or shrank before the scan's end
+};
+
 // What a scan step running on a worker thread reports to. The carving service
 // implements it by posting each call, in order, to its own thread; the
 // command-line carver and tests implement it directly, so every step runs
@@ -43,6 +50,10 @@ public:
     // a status text built from the number of hits at the moment it is shown.
     virtual void postProgress(quint64 bytesScanned, std::optional<double> fraction,
                               std::function<QString(qsizetype hitCount)> statusText) = 0;
+
+    // The scan also posts the matching error text; a sink that writes its own
+    // summary line adds what it needs from here.
+    virtual void postReadOutcome(const ReadOutcome &outcome) { Q_UNUSED(outcome); }
 };
 
 // A sink that also lets a step revisit the hits posted so far: the

@@ -68,6 +68,7 @@ public:
 
     void postStatus(const QString &text) override
     {
+        m_began = true;
         clearBar();
         printTo(stderr, text + QLatin1Char('\n'));
     }
@@ -120,6 +121,9 @@ public:
         }
     }
 
+    void postReadOutcome(const ReadOutcome &outcome) override { m_readOutcome = outcome; }
+    const ReadOutcome &readOutcome() const { return m_readOutcome; }
+
     bool withHits(const std::function<void(HitTable &)> &step) override
     {
         HitList table(m_hits);
@@ -135,6 +139,8 @@ public:
     quint64 bytesScanned() const { return m_bytesScanned; }
     double seconds() const { return double(m_clock.elapsed()) / 1000.0; }
     bool failed() const { return m_failed; }
+    // Whether the scan began reading; one refused before that has no summary.
+    bool began() const { return m_began; }
 
 private:
     // The hits as the matching sees them.
@@ -189,10 +195,12 @@ private:
     bool m_terminal;
     bool m_barShown = false;
     bool m_failed = false;
+    bool m_began = false;
     QElapsedTimer m_clock;
     qint64 m_lastShown = -1;
     quint64 m_bytesScanned = 0;
     CarvedHits m_hits;
+    ReadOutcome m_readOutcome;
 };
 
 // The catalogue entries named in a comma-separated list, in catalogue order.
@@ -329,7 +337,8 @@ int main(int argc, char *argv[])
 
     // Checked here so that a missing source gets a plain message rather than
     // the window program's advice about scan modes.
-    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a named pipe must not hold the open until a writer comes.
+    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return complain(QStringLiteral("cannot open ") + source + QStringLiteral(": ")
                             + QString::fromLocal8Bit(std::strerror(errno)),
@@ -345,9 +354,13 @@ int main(int argc, char *argv[])
     ConsoleSink sink(parser.isSet(listOption), sizes.knownTotal);
     scanRawFile(source, signatures, QFileInfo(source).fileName(), sink, ScanTexts::of(platform->texts()));
     sink.finish();
+    // A source that was refused (it can't be read to an end, or opened) was
+    // not scanned: its error stands alone, without a "Scan complete" line.
+    if (!sink.began())
+        return failure;
     const CarvedHits &hits = sink.hits();
-    const QString summary =
-        FileCarvingService::completionText(qsizetype(hits.hitCount()), sink.bytesScanned(), sink.seconds());
+    const QString summary = FileCarvingService::completionText(qsizetype(hits.hitCount()), sink.bytesScanned(),
+                                                               sink.seconds(), sink.readOutcome());
     QString tally = QString::number(hits.verifiedCount()) + QStringLiteral(" verified, ")
         + QString::number(hits.unverifiedCount()) + QStringLiteral(" unverified");
     if (const QString notListed = FileCarvingService::notListedText(hits.notListedCount()); !notListed.isEmpty())

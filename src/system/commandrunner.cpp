@@ -1,5 +1,7 @@
 #include "commandrunner.h"
 
+#include "system/pipedprocess.h"
+
 #include <QProcess>
 #include <QStringDecoder>
 
@@ -104,4 +106,11 @@ QString shellQuoted(const QString &path)
     QString quoted = path;
     quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
     return quoted;
+}
+
+std::unique_ptr<PipedProcess> AdministratorLauncher::startPiped(const QString &, const QStringList &, int, QString *error)
+{
+    if (error)
+        *error = QStringLiteral("This system offers no piped administrator run.");
+    return nullptr;
 }

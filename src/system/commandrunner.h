@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+class PipedProcess;
+
 // How a child process's output streams are attached.
 enum class StreamMode {
     combined,    // standard output and error into one captured stream
@@ -91,6 +93,21 @@ public:
     virtual std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath,
                                                                     const QStringList &arguments,
                                                                     QString *error) = 0;
+
+    // Whether startPiped() is offered. Where it isn't (osascript hands back a
+    // command's output only once it has ended), long root work goes through
+    // startDetached() and files instead.
+    virtual bool canStartPiped() const { return false; }
+
+    // Starts `program arguments...` (an absolute path) as root, talking to
+    // this process over its standard input and output, and returns at once:
+    // the password dialog may still be open. `errorFd`, when not -1, is the
+    // child's standard error (a file both sides share) instead of a pipe. A
+    // dismissed or refused dialog shows as a child that ends without printing
+    // anything, with status 126 for dismissed. Null with a reason in `error`
+    // when nothing could be started. The default offers nothing.
+    virtual std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
+                                                     QString *error);
 };
 
 // Makes a launcher for one administrator run. Work keeps a factory rather than

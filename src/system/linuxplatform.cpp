@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "system/detachedprocess.h"
+#include "system/pipedprocess.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -72,6 +73,14 @@ std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetac
     if (m_config.runningAsRoot)
         return startDetachedProcess(m_config.bash, bashArguments, error);
     return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash} + bashArguments, error);
+}
+
+std::unique_ptr<PipedProcess> LinuxAdministratorLauncher::startPiped(const QString &program, const QStringList &arguments,
+                                                                   int errorFd, QString *error)
+{
+    if (m_config.runningAsRoot)
+        return PipedProcess::start(program, arguments, error, errorFd);
+    return PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error, errorFd);
 }
 
 namespace {

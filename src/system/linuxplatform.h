@@ -51,6 +51,11 @@ public:
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath,
                                                             const QStringList &arguments,
                                                             QString *error) override;
+    // `pkexec PROGRAM ARGS...` with pipes; pkexec execs the program in its
+    // own process, so the pipes and the parent-child link reach it.
+    bool canStartPiped() const override { return true; }
+    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
+                                             QString *error) override;
 
 private:
     LinuxAdministratorConfig m_config;

@@ -6,6 +6,7 @@
 
 #include "model/bytecount.h"
 #include "system/linuxplatform.h"
+#include "system/pipedprocess.h"
 #include "system/macplatform.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -25,6 +26,8 @@ ToolPaths ToolPaths::defaultsFor(PlatformKind kind)
     const QStringList trusted = {u"/usr/bin"_s, u"/usr/sbin"_s, u"/bin"_s, u"/sbin"_s};
     const auto find = [&](const QString &name) { return QStandardPaths::findExecutable(name, trusted); };
     tools.pkexec = u"/usr/bin/pkexec"_s;
+    // perl-base is essential on Debian and its derivatives: always there.
+    tools.perl = u"/usr/bin/perl"_s;
     tools.findmnt = find(u"findmnt"_s);
     tools.blkid = find(u"blkid"_s);
     tools.btrfs = find(u"btrfs"_s);
@@ -166,15 +169,27 @@ PlatformTexts PlatformTexts::gnuLinux()
     return t;
 }
 
-std::shared_ptr<Platform> runningPlatform()
+namespace {
+std::shared_ptr<Platform> &runningPlatformSlot()
 {
-    static const std::shared_ptr<Platform> platform =
+    static std::shared_ptr<Platform> platform =
 #ifdef Q_OS_MACOS
         makePlatform(PlatformKind::macOS);
 #else
         makePlatform(PlatformKind::gnuLinux);
 #endif
     return platform;
+}
+} // namespace
+
+std::shared_ptr<Platform> runningPlatform()
+{
+    return runningPlatformSlot();
+}
+
+void replaceRunningPlatform(std::shared_ptr<Platform> platform)
+{
+    runningPlatformSlot() = std::move(platform);
 }
 
 qint64 Platform::deviceSize(const QString &) const
@@ -196,6 +211,12 @@ public:
                                                             QString *error) override
     {
         return m_platform->administrator().startDetached(scriptPath, arguments, error);
+    }
+    bool canStartPiped() const override { return m_platform->administrator().canStartPiped(); }
+    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
+                                             QString *error) override
+    {
+        return m_platform->administrator().startPiped(program, arguments, errorFd, error);
     }
 
 private:

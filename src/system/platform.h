@@ -30,6 +30,8 @@ struct ToolPaths {
     QString mdfind;
     // Linux
     QString pkexec;
+    // Runs the root reader of the administrator scan.
+    QString perl;
     QString findmnt;
     QString blkid;
     QString btrfs;
@@ -182,6 +184,10 @@ private:
 // take a platform in their constructor and fall back to this one only when
 // QML creates them without arguments; tests hand in their own.
 std::shared_ptr<Platform> runningPlatform();
+// Puts another platform in the running one's place, for a harness that runs
+// the screens QML creates against a system of its own; call it before any
+// screen asks.
+void replaceRunningPlatform(std::shared_ptr<Platform> platform);
 
 std::unique_ptr<Platform> makePlatform(PlatformKind kind);
 std::unique_ptr<Platform> makePlatform(PlatformKind kind, const ToolPaths &tools,

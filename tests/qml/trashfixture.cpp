@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QtQml/qqml.h>
 
+#include "helpers/fakeplatform.h"
+
 namespace {
 
 QTemporaryDir &scratch()
@@ -27,6 +29,16 @@ QString trashFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
 }
+
+// The machine's own volumes, without their Trash folders: a volume another
+// test (or the machine) has mounted may hold a .Trash-UID of its own, and the
+// screen would list it beside the fixture's.
+class PlatformWithoutVolumeTrashes final : public FakePlatform
+{
+public:
+    QList<VolumeInfo> discoverVolumes() override { return m_real->discoverVolumes(); }
+    QList<TrashLocation> volumeTrashes(const QString &) const override { return {}; }
+};
 
 } // namespace
 
@@ -79,6 +91,7 @@ static void setUpTrashFixture()
     QDir().mkpath(home);
     qputenv("HOME", QFile::encodeName(home));
     qunsetenv("XDG_DATA_HOME");
+    replaceRunningPlatform(std::make_shared<PlatformWithoutVolumeTrashes>());
     qmlRegisterSingletonType<TrashFixture>("QuorvelTest", 1, 0, "TrashFixture",
                                            [](QQmlEngine *, QJSEngine *) -> QObject * { return new TrashFixture; });
 }

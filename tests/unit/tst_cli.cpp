@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "helpers/testsupport.h"
 
@@ -50,6 +51,7 @@ private Q_SLOTS:
         m_image = m_dir.filePath(QStringLiteral("card.img"));
         QVERIFY(writeFile(m_image, image));
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("plain-file")), "x"));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
     }
 
     void refusals_data()
@@ -71,6 +73,10 @@ private Q_SLOTS:
         QTest::addRow("missing source") << QStringList{QStringLiteral("/no/such/disk.img")} << 1
                                         << QStringLiteral("cannot open /no/such/disk.img: No such file or directory");
         QTest::addRow("folder as source") << QStringList{QStringLiteral("/")} << 1 << QStringLiteral("is a folder");
+        QTest::addRow("endless character device") << QStringList{QStringLiteral("/dev/zero")} << 1
+                                                  << QStringLiteral("it is a character device");
+        QTest::addRow("named pipe") << QStringList{m_dir.filePath(QStringLiteral("pipe"))} << 1
+                                    << QStringLiteral("it is a pipe");
     }
     void refusals()
     {
@@ -80,6 +86,8 @@ private Q_SLOTS:
         const Run run = carve(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.startsWith(QStringLiteral("quorvel-carve: ")) && run.err.contains(message), qPrintable(run.err));
+        // Nothing was scanned, so nothing may read as a finished scan.
+        QVERIFY2(!run.err.contains(QStringLiteral("Scan complete")), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
     }
 

@@ -199,7 +199,7 @@ private Q_SLOTS:
         service.scanVolume(volume, std::nullopt);
         QTRY_VERIFY(!service.isScanning());
 
-        QCOMPARE(platform->admin.detachedArguments.size(), 1); // the password was asked for
+        QCOMPARE(platform->admin.pipedRuns.size(), 1); // the password was asked for
         QCOMPARE(service.hasError(), !mounted);
         QCOMPARE(statuses.contains(u"Raw scan found no files (drive may be encrypted). Scanning directory..."_s), mounted);
         QCOMPARE(service.carvedFiles()->rowCount(), mounted ? 1 : 0);

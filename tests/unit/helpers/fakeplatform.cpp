@@ -1,6 +1,7 @@
 #include "fakeplatform.h"
 
 #include "system/detachedprocess.h"
+#include "system/pipedprocess.h"
 
 ToolResult RecordingAdministrator::runShell(const QString &command, StreamMode mode)
 {
@@ -28,9 +29,19 @@ std::unique_ptr<DetachedAdministratorRun> RecordingAdministrator::startDetached(
     return startDetachedProcess(QStringLiteral("/bin/bash"), QStringList{scriptPath} + arguments, error);
 }
 
+std::unique_ptr<PipedProcess> RecordingAdministrator::startPiped(const QString &program, const QStringList &arguments,
+                                                               int errorFd, QString *error)
+{
+    pipedRuns.append(QStringList{program} + arguments);
+    // A dismissed dialog: pkexec ends with 126 and the program never runs.
+    if (refuse)
+        return PipedProcess::start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 126")}, error);
+    return PipedProcess::start(program, arguments, error, errorFd);
+}
+
 FakePlatform::FakePlatform(PlatformKind kind, std::shared_ptr<CommandRunner> runner)
     : Platform(runner)
-    , admin(runner)
+    , admin(runner, kind)
     , m_real(makePlatform(kind, ToolPaths::defaultsFor(kind), runner))
 {
 }

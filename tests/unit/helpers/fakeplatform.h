@@ -13,19 +13,29 @@
 class RecordingAdministrator final : public AdministratorLauncher
 {
 public:
-    explicit RecordingAdministrator(std::shared_ptr<CommandRunner> runner) : m_runner(std::move(runner)) {}
+    // Piped runs are offered where the real backend of `kind` offers them.
+    explicit RecordingAdministrator(std::shared_ptr<CommandRunner> runner, PlatformKind kind = PlatformKind::gnuLinux)
+        : m_runner(std::move(runner)), m_kind(kind)
+    {
+    }
 
     ToolResult runShell(const QString &command, StreamMode mode) override;
     std::unique_ptr<DetachedAdministratorRun> startDetached(const QString &scriptPath, const QStringList &arguments,
                                                             QString *error) override;
+    bool canStartPiped() const override { return m_kind == PlatformKind::gnuLinux; }
+    std::unique_ptr<PipedProcess> startPiped(const QString &program, const QStringList &arguments, int errorFd,
+                                             QString *error) override;
 
     // When set, every run fails as a dismissed password dialog does.
     bool refuse = false;
     QStringList shellCommands;
     QList<QStringList> detachedArguments;
+    // The program and arguments of every piped run.
+    QList<QStringList> pipedRuns;
 
 private:
     std::shared_ptr<CommandRunner> m_runner;
+    PlatformKind m_kind;
 };
 
 class FakePlatform : public Platform

@@ -137,10 +137,12 @@ public:
 
     std::function<bool()> cancelWhen;
     std::function<void()> onProgress;
+    std::function<void(const QList<CarvedFile> &)> onHits;
     QStringList statuses;
     QStringList errors;
     QList<CarvedFile> hits;
     QList<Progress> progress;
+    std::optional<ReadOutcome> outcome;
     int batches = 0;
 
     bool shouldCancel() const override { return cancelWhen && cancelWhen(); }
@@ -149,6 +151,8 @@ public:
     void postCarvedFiles(QList<CarvedFile> files) override
     {
         ++batches;
+        if (onHits)
+            onHits(files);
         hits << files;
     }
     void postProgress(quint64 bytes, std::optional<double> fraction, std::function<QString(qsizetype)> text) override
@@ -157,4 +161,7 @@ public:
         if (onProgress)
             onProgress();
     }
+    void postReadOutcome(const ReadOutcome &read) override { outcome = read; }
+
+    quint64 lastScanned() const { return progress.isEmpty() ? 0 : progress.last().bytes; }
 };
