@@ -148,7 +148,6 @@ FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObje
     : QObject(parent)
     , m_platform(std::move(platform))
     , m_model(new CarvedFileModel(this))
-    , m_shown(new CarvedFileFilterModel(m_model, this))
     , m_volumes(new VolumeListModel(this))
     , m_directoryScan([](ScanSink &sink, const QString &root, const QList<FileSignature> &signatures,
                          TreeWalk::Scope scope) { scanDirectoryTree(root, signatures, sink, scope); })
@@ -244,7 +243,6 @@ void FileCarvingService::setShowUnverified(bool show)
     if (m_showUnverified == show)
         return;
     m_showUnverified = show;
-    m_shown->setShowUnverified(show);
     Q_EMIT showUnverifiedChanged();
 }
 

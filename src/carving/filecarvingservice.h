@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 
-#include "carving/carvedfilefiltermodel.h"
 #include "carving/carvedfilemodel.h"
 #include "carving/directscan.h"
 #include "carving/savecarved.h"
@@ -33,9 +32,6 @@ class FileCarvingService : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(CarvedFileModel *carvedFiles READ carvedFiles CONSTANT)
-    // The rows the list shows: carvedFiles less the unverified hits while
-    // showUnverified is off.
-    Q_PROPERTY(CarvedFileFilterModel *shownFiles READ shownFiles CONSTANT)
     Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
     Q_PROPERTY(double scanProgress READ scanProgress NOTIFY scanProgressChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
@@ -96,7 +92,6 @@ public:
     ~FileCarvingService() override;
 
     CarvedFileModel *carvedFiles() const { return m_model; }
-    CarvedFileFilterModel *shownFiles() const { return m_shown; }
     bool isScanning() const { return m_isScanning; }
     double scanProgress() const { return m_scanProgress; }
     QString statusMessage() const { return m_statusMessage; }
@@ -229,7 +224,6 @@ private:
 
     std::shared_ptr<Platform> m_platform;
     CarvedFileModel *m_model;
-    CarvedFileFilterModel *m_shown;
     VolumeListModel *m_volumes;
     bool m_isScanning = false;
     double m_scanProgress = 0.0;

@@ -2,8 +2,10 @@ import QtQuick
 import QtQuick.Layouts
 import Quorvel
 
-// One hit of the results list: checkbox, status and health badges, type,
-// size, offset and where it came from (or the existing file it matched).
+// One hit of the results list: checkbox, status, health and structure
+// badges, type, size (the whole file's when its structure was walked),
+// offset and where it came from (or the existing file it matched, or why
+// its structure was refused).
 // Tapping toggles its selection when it can be recovered.
 Item {
     id: root
@@ -23,6 +25,11 @@ Item {
     required property string offsetText
     required property string sourcePath
     required property string matchedExistingPath
+    required property bool isVerified
+    required property string verificationText
+    required property string verificationIcon
+    required property string verificationColor
+    required property string verifiedSizeText
 
     readonly property bool isExisting: recoveryStatus === Recovery.RecoveryStatus.existing
     readonly property bool showsMatch: isExisting && matchedExistingPath.length > 0
@@ -105,6 +112,18 @@ Item {
                 tint: root.healthColor
             }
         }
+        Item {
+            Layout.preferredWidth: 72
+            Layout.fillHeight: true
+            Badge {
+                objectName: "verificationBadge"
+                anchors.verticalCenter: parent.verticalCenter
+                visible: root.verificationText.length > 0
+                symbol: root.verificationIcon
+                label: root.isVerified ? "Verified" : "Unverified"
+                tint: root.verificationColor
+            }
+        }
         Row {
             Layout.preferredWidth: 80
             spacing: 5
@@ -125,7 +144,7 @@ Item {
         }
         Text {
             Layout.preferredWidth: 80
-            text: root.sizeText
+            text: root.isVerified ? root.verifiedSizeText : root.sizeText
             color: Theme.textSecondary
             font: Theme.mono(10, Font.Normal)
             elide: Text.ElideRight
@@ -138,7 +157,9 @@ Item {
         }
         Text {
             Layout.fillWidth: true
-            text: root.showsMatch ? "⇄ " + root.matchedExistingPath : root.sourcePath
+            text: root.showsMatch ? "⇄ " + root.matchedExistingPath
+                : !root.isVerified && root.verificationText.length > 0 ? root.verificationText + " · " + root.sourcePath
+                : root.sourcePath
             color: root.showsMatch ? Theme.alpha(Theme.textMuted, 0.6) : Theme.textMuted
             font: Theme.mono(root.showsMatch ? 8 : 9, Font.Normal)
             elide: Text.ElideMiddle

@@ -355,16 +355,6 @@ private Q_SLOTS:
         gone.data.reset();
         gone.sourcePath = m_dir.path() + QStringLiteral("/deleted-meanwhile.jpg");
         service.carvedFiles()->append({gone});
-        // The list shows the whole files and the hit no walk has checked;
-        // the toggle's count names the one hidden.
-        const CarvedFileFilterModel *shown = service.shownFiles();
-        QCOMPARE(shown->count(), 3);
-        for (int row = 0; row < shown->count(); ++row) {
-            const QModelIndex index = shown->index(row, 0);
-            QVERIFY(index.data(int(CarvedFileModel::Role::verificationState)).toInt() != 2);
-            QCOMPARE(index.data(int(CarvedFileModel::Role::id)),
-                     service.carvedFiles()->index(shown->sourceRow(row)).data(int(CarvedFileModel::Role::id)));
-        }
 
         const QString all = m_dir.path() + QStringLiteral("/all");
         const QString some = m_dir.path() + QStringLiteral("/some");
@@ -384,8 +374,6 @@ private Q_SLOTS:
         QSignalSpy toggled(&service, &FileCarvingService::showUnverifiedChanged);
         service.setShowUnverified(true);
         QCOMPARE(toggled.size(), 1);
-        QCOMPARE(shown->count(), 4);
-        QVERIFY(shown->showUnverified());
         QCOMPARE(service.saveAll(QUrl::fromLocalFile(withJunk)).value(QStringLiteral("saved")).toInt(), 3);
     }
 
