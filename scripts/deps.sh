@@ -10,9 +10,12 @@ QUORVEL_PACKAGES=(
     qt6-wayland libgl1-mesa-dri xvfb xauth
     fonts-jetbrains-mono fonts-material-design-icons-iconfont
     libbenchmark-dev
-    libssl-dev
+    libssl-dev zlib1g-dev
     e2fsprogs btrfs-progs mtools dosfstools util-linux fdisk coreutils bash perl-base dmsetup
     plocate
+    # Encoders of real sample files for the structure walkers' tests and the
+    # recovery evaluation.
+    imagemagick ffmpeg lame flac sox zip p7zip-full ghostscript libheif-examples webp
 )
 
 quorvel_install_missing() {

@@ -3,21 +3,50 @@
 #include "carving/savecarved.h"
 #include "model/bytecount.h"
 
-CarvedFileModel::CarvedFileModel(QObject *parent)
+CarvedFileModel::CarvedFileModel(QObject *parent, qsizetype unverifiedListLimit)
     : QAbstractListModel(parent)
+    , m_hits(unverifiedListLimit)
 {
 }
 
 int CarvedFileModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_files.size());
+    return parent.isValid() ? 0 : int(m_rows);
 }
+
+namespace {
+QString verificationIconOf(const Verification &verification)
+{
+    switch (verification.state) {
+    case Verification::State::verified:
+        return QStringLiteral("checkmark.shield.fill");
+    case Verification::State::unverified:
+        return QStringLiteral("questionmark.circle");
+    case Verification::State::notChecked:
+        break;
+    }
+    return QString();
+}
+
+QString verificationColorOf(const Verification &verification)
+{
+    switch (verification.state) {
+    case Verification::State::verified:
+        return paletteName(PaletteColor::neonGreen);
+    case Verification::State::unverified:
+        return paletteName(PaletteColor::textMuted);
+    case Verification::State::notChecked:
+        break;
+    }
+    return QString();
+}
+} // namespace
 
 QVariant CarvedFileModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const CarvedFile &file = m_files.at(index.row());
+    const CarvedFile file = m_hits.at(index.row());
     switch (Role(role)) {
     case Role::id:
         return file.id.toString(QUuid::WithoutBraces);
@@ -61,6 +90,22 @@ QVariant CarvedFileModel::data(const QModelIndex &index, int role) const
         return file.suggestedFileName();
     case Role::originalPath:
         return file.originalPath.value_or(QString());
+    case Role::isVerified:
+        return file.verification.isVerified();
+    case Role::verificationState:
+        return int(file.verification.state);
+    case Role::verifiedLength:
+        return QVariant::fromValue(file.verification.length);
+    case Role::verifiedSizeText:
+        return file.verification.isVerified() ? formatByteCount(file.verification.length) : QString();
+    case Role::verificationText:
+        return file.verification.text();
+    case Role::verificationIcon:
+        return verificationIconOf(file.verification);
+    case Role::verificationColor:
+        return verificationColorOf(file.verification);
+    case Role::sizeToSave:
+        return QVariant::fromValue(file.savedLength());
     }
     return {};
 }
@@ -89,38 +134,54 @@ QHash<int, QByteArray> CarvedFileModel::roleNames() const
         {int(Role::canRecover), "canRecover"},
         {int(Role::suggestedFileName), "suggestedFileName"},
         {int(Role::originalPath), "originalPath"},
+        {int(Role::isVerified), "isVerified"},
+        {int(Role::verificationState), "verificationState"},
+        {int(Role::verifiedLength), "verifiedLength"},
+        {int(Role::verifiedSizeText), "verifiedSizeText"},
+        {int(Role::verificationText), "verificationText"},
+        {int(Role::verificationIcon), "verificationIcon"},
+        {int(Role::verificationColor), "verificationColor"},
+        {int(Role::sizeToSave), "sizeToSave"},
     };
     return names;
 }
 
-void CarvedFileModel::append(QList<CarvedFile> files)
+void CarvedFileModel::append(QList<CarvedFile> files, const QHash<QString, qint64> &notListed)
 {
-    if (files.isEmpty())
+    if (files.isEmpty() && notListed.isEmpty())
         return;
-    const int first = int(m_files.size());
-    beginInsertRows(QModelIndex(), first, first + int(files.size()) - 1);
-    m_files.append(std::move(files));
-    endInsertRows();
-    Q_EMIT countChanged();
+    for (auto it = notListed.cbegin(); it != notListed.cend(); ++it)
+        m_hits.addNotListed(it.key(), it.value());
+    // The store decides which hits take a row; the views learn of the rows
+    // only once it has, and until then rowCount() keeps the old number.
+    const qsizetype added = m_hits.append(files);
+    if (added > 0) {
+        beginInsertRows(QModelIndex(), int(m_rows), int(m_rows + added - 1));
+        m_rows += added;
+        endInsertRows();
+        Q_EMIT countChanged();
+    }
+    Q_EMIT tallyChanged();
 }
 
 void CarvedFileModel::reset(QList<CarvedFile> files)
 {
-    const bool countChanges = files.size() != m_files.size();
+    const qsizetype before = m_rows;
     beginResetModel();
-    m_files = std::move(files);
+    m_hits.clear();
+    m_hits.append(files);
+    m_rows = m_hits.size();
     endResetModel();
-    if (countChanges)
+    if (m_rows != before)
         Q_EMIT countChanged();
+    Q_EMIT tallyChanged();
 }
 
 void CarvedFileModel::setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath)
 {
-    if (row < 0 || row >= m_files.size())
+    if (row < 0 || row >= m_rows)
         return;
-    CarvedFile &file = m_files[row];
-    file.recoveryStatus = status;
-    file.matchedExistingPath = std::move(matchedExistingPath);
+    m_hits.setRecoveryStatus(row, status, matchedExistingPath);
     const QModelIndex changed = index(int(row));
     Q_EMIT dataChanged(changed, changed,
                        {int(Role::recoveryStatus), int(Role::recoveryStatusText), int(Role::recoveryStatusIcon),

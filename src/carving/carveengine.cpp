@@ -263,7 +263,9 @@ void CarveEngine::adoptMemo(CarveFooterMemo &memo, quint64 base) const
         memo.m_engine = this;
         memo.m_blocks.clear();
         memo.m_spare.clear();
+        memo.m_answers.clear();
     }
+    memo.m_answers.resize(m_footers.size());
     memo.m_base = base;
     while (!memo.m_blocks.empty() && (memo.m_firstBlock + 1) * memoBlockSize <= base) {
         // Kept for its lists' room: a scan passes through thousands of blocks.
@@ -363,6 +365,34 @@ bool CarveEngine::memoLastFooter(const MemoView &view, int footerId, std::size_t
 {
     if (!m_footers[std::size_t(footerId)].remembered)
         return false;
+    // Candidates come in increasing order and their windows mostly overlap
+    // the last one's: data with a header every few bytes and no footer would
+    // otherwise walk back through the whole window for each of them. The
+    // last answer holds for the part of the new range it covered; only the
+    // rest is searched.
+    CarveFooterMemo::Answer &last = view.memo.m_answers[std::size_t(footerId)];
+    const quint64 lo = view.base + low;
+    const quint64 hi = view.base + high;
+    if (last.valid && lo >= last.lo && hi >= last.hi) {
+        std::size_t q = FooterIndex::npos;
+        if (hi > last.hi && !memoSearchFooter(view, footerId, std::size_t(std::max(lo, last.hi + 1) - view.base), high, q))
+            return false;
+        const quint64 at = q != FooterIndex::npos ? view.base + q
+            : last.found != CarveFooterMemo::Answer::none && last.found >= lo ? last.found
+                                                                               : CarveFooterMemo::Answer::none;
+        last = {true, lo, hi, at};
+        found = at == CarveFooterMemo::Answer::none ? FooterIndex::npos : std::size_t(at - view.base);
+        return true;
+    }
+    if (!memoSearchFooter(view, footerId, low, high, found))
+        return false;
+    last = {true, lo, hi, found == FooterIndex::npos ? CarveFooterMemo::Answer::none : view.base + found};
+    return true;
+}
+
+bool CarveEngine::memoSearchFooter(const MemoView &view, int footerId, std::size_t low, std::size_t high,
+                                   std::size_t &found) const
+{
     const quint64 lo = view.base + low;
     quint64 cursor = view.base + high;
     for (;;) {

@@ -89,7 +89,17 @@ private:
         std::vector<std::uint32_t> flags;                  // ascending
         std::vector<std::vector<std::uint32_t>> footers;   // by footer of the engine, ascending
     };
+    // The last footer found by the last search of each footer of the engine,
+    // over source offsets [lo, hi].
+    struct Answer {
+        static constexpr quint64 none = ~quint64(0);
+        bool valid = false;
+        quint64 lo = 0;
+        quint64 hi = 0;
+        quint64 found = none;
+    };
     const CarveEngine *m_engine = nullptr;
+    std::vector<Answer> m_answers;
     quint64 m_base = 0;
     quint64 m_firstBlock = 0;
     std::deque<Block> m_blocks;                            // m_firstBlock, m_firstBlock + 1, ...
@@ -156,6 +166,9 @@ private:
     // call, or npos, into `found`; false when the memo cannot tell.
     bool memoLastFooter(const MemoView &view, int footerId, std::size_t low, std::size_t high,
                         std::size_t &found) const;
+    // The same, through the blocks alone.
+    bool memoSearchFooter(const MemoView &view, int footerId, std::size_t low, std::size_t high,
+                          std::size_t &found) const;
     // The prefilter flags in [begin, end) of the call; false when the memo
     // cannot tell.
     bool memoFlags(const MemoView &view, std::size_t begin, std::size_t end, std::size_t *out, std::size_t &count) const;

@@ -1,6 +1,7 @@
 #include "deepscanscreen.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QSet>
 
 #include "model/filesignature.h"
@@ -60,6 +61,7 @@ DeepScanScreen::DeepScanScreen(std::shared_ptr<Platform> platform, AppSettings *
     connect(m_service, &FileCarvingService::scanProgressChanged, this, &DeepScanScreen::updateBody);
     connect(m_service->carvedFiles(), &CarvedFileModel::countChanged, this, &DeepScanScreen::updateBody);
     connect(m_service, &FileCarvingService::savingFinished, this, &DeepScanScreen::savingFinished);
+    connect(m_service, &FileCarvingService::hitTallyChanged, this, &DeepScanScreen::showUnverifiedTextChanged);
     if (m_settings)
         connect(m_settings, &AppSettings::defaultRecoveryPathChanged, this, &DeepScanScreen::saveFlowChanged);
 }
@@ -307,6 +309,24 @@ void DeepScanScreen::setHideExistingFiles(bool hide)
     Q_EMIT hideExistingFilesChanged();
 }
 
+void DeepScanScreen::setShowUnverified(bool show)
+{
+    if (showUnverified() == show)
+        return;
+    HitFilter filter = m_visible->filter();
+    filter.hideUnverified = !show;
+    m_visible->setFilter(filter);
+    // Save All takes what the list offers.
+    m_service->setShowUnverified(show);
+    Q_EMIT showUnverifiedChanged();
+}
+
+QString DeepScanScreen::showUnverifiedText() const
+{
+    const qint64 count = m_service->unverifiedCount();
+    return count > 0 ? u"Show Unverified (%1)"_s.arg(QLocale().toString(count)) : QString();
+}
+
 void DeepScanScreen::toggleFile(int row)
 {
     m_visible->toggle(row);
@@ -339,7 +359,11 @@ QUrl DeepScanScreen::initialSaveFolder() const
 
 int DeepScanScreen::pendingCount() const
 {
-    return m_pendingKind == SaveKind::all ? m_service->carvedFiles()->rowCount() : m_visible->selectedCount();
+    if (m_pendingKind != SaveKind::all)
+        return m_visible->selectedCount();
+    const CarvedFileModel *hits = m_service->carvedFiles();
+    const qint64 hidden = showUnverified() ? 0 : hits->unverifiedCount() - hits->notListedCount();
+    return int(hits->rowCount() - hidden);
 }
 
 QString DeepScanScreen::sameDeviceWarningText() const
@@ -466,12 +490,13 @@ void DeepScanScreen::startPendingSave()
 {
     const SaveKind kind = std::exchange(m_pendingKind, SaveKind::none);
     const QString folder = std::exchange(m_pendingFolder, QString());
-    // Save All takes every hit, hidden ones included, as the list stands now.
-    const QList<CarvedFile> &hits = m_service->carvedFiles()->files();
+    // Save All takes every hit as the list stands now, the hidden existing
+    // files included, but the unverified matches only once they are shown:
+    // on a real disk they are thousands of windows of junk.
     QList<int> rows = kind == SaveKind::selected ? m_visible->selectedSourceRows() : QList<int>();
-    const bool started = kind == SaveKind::all        ? m_service->startSaving(hits, folder)
-                       : kind == SaveKind::selected ? m_service->startSaving(hits, rows, folder)
-                                                    : false;
+    const bool started = kind == SaveKind::all ? m_service->startSaving(m_service->filesToSave(), folder)
+        : kind == SaveKind::selected           ? m_service->startSaving(m_service->carvedFiles()->files(), rows, folder)
+                                               : false;
     if (started) {
         m_savingKind = kind;
         m_savingRows = std::move(rows);

@@ -54,6 +54,10 @@ class DeepScanScreen : public QObject
 
     Q_PROPERTY(Body body READ body NOTIFY bodyChanged)
     Q_PROPERTY(bool hideExistingFiles READ hideExistingFiles WRITE setHideExistingFiles NOTIFY hideExistingFilesChanged)
+    // The "Show Unverified (N)" toggle, off for every new screen; the
+    // service's unverifiedCount is the N.
+    Q_PROPERTY(bool showUnverified READ showUnverified WRITE setShowUnverified NOTIFY showUnverifiedChanged)
+    Q_PROPERTY(QString showUnverifiedText READ showUnverifiedText NOTIFY showUnverifiedTextChanged)
 
     // Saving.
     Q_PROPERTY(QString folderDialogTitle READ folderDialogTitle NOTIFY saveFlowChanged)
@@ -123,6 +127,10 @@ public:
     Body body() const { return m_body; }
     bool hideExistingFiles() const { return m_visible->filter().hideExisting; }
     void setHideExistingFiles(bool hide);
+    bool showUnverified() const { return !m_visible->filter().hideUnverified; }
+    void setShowUnverified(bool show);
+    // "Show Unverified (N)"; empty when the scan has none.
+    QString showUnverifiedText() const;
 
     QString folderDialogTitle() const;
     QUrl initialSaveFolder() const;
@@ -179,6 +187,8 @@ Q_SIGNALS:
     void canStartChanged();
     void bodyChanged();
     void hideExistingFilesChanged();
+    void showUnverifiedChanged();
+    void showUnverifiedTextChanged();
     void saveFlowChanged();
     // The screen should open its folder dialog with folderDialogTitle.
     void folderDialogRequested();

@@ -22,6 +22,7 @@
 
 #include "carving/carveengine.h"
 #include "carving/carver.h"
+#include "carving/verify/hitverifier.h"
 #include "model/bytecount.h"
 
 // The original wording names macOS facilities; another backend words them for
@@ -163,6 +164,8 @@ namespace {
 using namespace DirectScan;
 
 std::atomic<bool> mirroredReadAheadAllowed{true};
+constexpr qsizetype maxBatch = 4096;
+std::atomic<bool> verifyingHits{true};
 
 // A buffer of `size` bytes mapped twice, back to back, so that a range that
 // runs off its end continues at its start: the read-ahead can then move on
@@ -451,6 +454,16 @@ void DirectScan::setMirroredReadAhead(bool allowed)
     mirroredReadAheadAllowed.store(allowed);
 }
 
+void DirectScan::setVerifyingHits(bool verifying)
+{
+    verifyingHits.store(verifying);
+}
+
+bool DirectScan::isVerifyingHits()
+{
+    return verifyingHits.load();
+}
+
 void scanSource(SourceReader &reader, const DirectScan::Sizes &sizes, const std::shared_ptr<ByteSource> &hitSource,
                 const QList<FileSignature> &signatures, const QString &sourceName, ScanSink &sink,
                 const RawScanOptions &options)
@@ -462,6 +475,13 @@ void scanSource(SourceReader &reader, const DirectScan::Sizes &sizes, const std:
     // them for footers again.
     CarveFooterMemo footerMemo;
     qsizetype lastFound = 0;
+    // Hits are verified while the read-ahead still holds their first bytes;
+    // walks that go further read on through the source.
+    std::optional<HitVerifier> verifier;
+    if (verifyingHits.load())
+        verifier.emplace(signatures);
+    const quint64 sourceEnd = sizes.knownTotal > 0 ? quint64(sizes.scanSize) : Verify::HitBytes::unknownEnd;
+    const std::shared_ptr<const ByteSource> walkSource = options.walksReadHitSource ? hitSource : nullptr;
     const qint64 progressStep = std::max<qint64>(chunkStep, options.progressStep);
 
     for (qint64 offset = 0; offset < sizes.scanSize;) {
@@ -487,16 +507,30 @@ void scanSource(SourceReader &reader, const DirectScan::Sizes &sizes, const std:
         QList<CarvedFile> found;
         // Neighbouring steps hold similar content, so the last step's count
         // spares the list its growth steps (random data gives about 48).
-        found.reserve(lastFound);
+        found.reserve(std::min(lastFound, maxBatch));
+        qsizetype foundInStep = 0;
+        // A step of crafted data can hold a hit every few bytes; they go out
+        // in batches of bounded size, each ending between two offsets so that
+        // the rows of one offset are verified together.
+        const auto send = [&] {
+            foundInStep += found.size();
+            if (verifier && !found.isEmpty())
+                verifier->verify(found, {std::span(bytes, std::size_t(available)), quint64(offset), walkSource, sourceEnd});
+            if (!found.isEmpty()) {
+                sink.postCarvedFiles(std::exchange(found, {}));
+                found.reserve(maxBatch);
+            }
+        };
         const auto keep = [&](const CarveHit &hit) {
+            if (found.size() >= maxBatch && found.constLast().offset != quint64(offset) + hit.position)
+                send();
             found.append(makeCarvedFile(hit, carver.signatures().at(hit.signature), quint64(offset), sourceName,
                                         carvedDataOf(hit, quint64(offset), bytes, hitSource)));
         };
         if (!signatures.isEmpty()) // nothing can match; spare the carver its pass
             carver.carve(input, keep);
-        lastFound = found.size();
-        if (!found.isEmpty())
-            sink.postCarvedFiles(std::move(found));
+        send();
+        lastFound = foundInStep;
 
         // Never more than the data holds: the last step is usually short.
         const qint64 scanned = offset + std::min(n, chunkStep);

@@ -31,7 +31,9 @@ struct PlatformTexts;
 // the data. An open failure is reported as an error text and nothing else;
 // so is a source that can't be read to an end (a pipe, a socket, a folder, a
 // character device of unknown size such as /dev/zero), which is never waited
-// on. A source of unknown size is read to its real end. Cancellation is
+// on. A source of unknown size is read to its real end. Every hit is verified
+// (verify/hitverifier.h) before it is reported, on the bytes read ahead and,
+// beyond them, through the hit source when the options allow it. Cancellation is
 // honoured between steps. Reads start at multiples of 1 MiB and are whole MiBs
 // except at the end of the source or near a read error, so raw devices that
 // want block-aligned reads are served.
@@ -93,6 +95,12 @@ QString sourceLostText(const QString &sourceName, qint64 offset, qint64 knownTot
 // the plain buffer.
 void setMirroredReadAhead(bool allowed);
 
+// Whether each hit of a raw scan (direct or elevated) gets its structure
+// verified during the scan (the default); measurements turn it off to see
+// what it costs.
+void setVerifyingHits(bool verifying);
+bool isVerifyingHits();
+
 // The per-step status text; `knownTotal` 0 selects the form without a total.
 QString progressText(const QString &sourceName, qint64 scanned, qint64 knownTotal, qsizetype hitCount);
 } // namespace DirectScan
@@ -103,6 +111,11 @@ struct RawScanOptions {
     qint64 progressStep = DirectScan::chunkStep;
     QString (*progressText)(const QString &sourceName, qint64 scanned, qint64 knownTotal,
                             qsizetype hitCount) = &DirectScan::progressText;
+    // Structure walks that go past the bytes read ahead read on through the
+    // hit source. Off where reading it costs an administrator run (and a
+    // password prompt) each time: such walks then end where the read-ahead
+    // ends, and files longer than it stay unverified.
+    bool walksReadHitSource = true;
 };
 
 // The carving loop of every raw scan, on the calling (worker) thread: reads

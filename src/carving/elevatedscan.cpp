@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QThread>
 #include <QUuid>
 
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include "carving/carver.h"
+#include "carving/directscan.h"
 #include "carving/rootreader.h"
 #include "carving/scansink.h"
 #include "model/bytecount.h"
@@ -336,6 +338,7 @@ void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devic
     source->attach(opened.connection);
     RawScanOptions scanOptions;
     scanOptions.progressText = &progressText;
+    scanOptions.walksReadHitSource = false;
     scanSource(*opened.connection, sizesFor(size), source, signatures, volumeName, sink, scanOptions);
     // Stop ends the reader here too: its input closes and it quits.
     source->detach();
@@ -386,6 +389,7 @@ void scanThroughHelper(AdministratorLauncher *launcher, const QString &devicePat
         RawScanOptions scanOptions;
         scanOptions.progressStep = ElevatedScan::chunkSize;
         scanOptions.progressText = &progressText;
+        scanOptions.walksReadHitSource = false;
         scanSource(reader, sizesFor(totalSize), source, signatures, volumeName, sink, scanOptions);
     }
 
@@ -414,6 +418,10 @@ ElevatedByteSource::ElevatedByteSource(QString devicePath, AdministratorLauncher
     , m_launchers(std::move(launchers))
     , m_temporaryFolder(std::move(temporaryFolder))
 {
+    freeSpace = [folder = temporaryFolderOr(m_temporaryFolder)] {
+        const QStorageInfo storage(folder);
+        return storage.isValid() ? storage.bytesAvailable() : qint64(-1);
+    };
 }
 
 ElevatedByteSource::~ElevatedByteSource()
@@ -452,15 +460,63 @@ bool ElevatedByteSource::prepare(const QList<Range> &ranges, QString *error)
 
     QMutexLocker lock(&m_mutex);
     // Each fetched chunk is 10 MiB of disk space; keep only what this batch uses.
+    dropFetchedLocked(needed);
+    const QSet<qint64> missing = needed.subtract(m_fetched);
+    // Checked before the administrator run: a copy that fills the disk would
+    // fail halfway, after the password, and starve everything else there.
+    const qint64 wanted = qint64(missing.size()) * ElevatedScan::chunkSize;
+    const qint64 free = freeSpace ? freeSpace() : -1;
+    if (wanted > 0 && free >= 0 && wanted > free) {
+        if (error)
+            *error = QStringLiteral("Not enough free space in %1 to fetch the bytes to save: %2 needed, %3 free.")
+                         .arg(temporaryFolderOr(m_temporaryFolder), formatByteCount(wanted), formatByteCount(free));
+        return false;
+    }
+    return fetchLocked(missing, error);
+}
+
+void ElevatedByteSource::release()
+{
+    QMutexLocker lock(&m_mutex);
+    dropFetchedLocked({});
+}
+
+void ElevatedByteSource::dropFetchedLocked(const QSet<qint64> &keep) const
+{
     for (auto it = m_fetched.begin(); it != m_fetched.end();) {
-        if (needed.contains(*it)) {
+        if (keep.contains(*it)) {
             ++it;
             continue;
         }
         QFile::remove(m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(*it));
         it = m_fetched.erase(it);
     }
-    return fetchLocked(needed.subtract(m_fetched), error);
+}
+
+qint64 ElevatedByteSource::batchLimit() const
+{
+    const qint64 free = freeSpace ? freeSpace() : -1;
+    if (free < 0)
+        return largestBatch;
+    return std::clamp(free / 2, ElevatedScan::chunkSize, largestBatch);
+}
+
+qint64 ElevatedByteSource::batchCost(const Range &range, const Range *previous) const
+{
+    if (range.length <= 0)
+        return 0;
+    const quint64 chunk = quint64(ElevatedScan::chunkSize);
+    quint64 first = range.offset / chunk;
+    const quint64 last = (range.offset + quint64(range.length) - 1) / chunk;
+    // Hits come in offset order: a chunk the previous hit already needed
+    // costs nothing again. Any other overlap is counted twice, which only
+    // makes the batch smaller.
+    if (previous && previous->length > 0) {
+        const quint64 previousLast = (previous->offset + quint64(previous->length) - 1) / chunk;
+        if (previousLast == first)
+            ++first;
+    }
+    return first > last ? 0 : qint64(last - first + 1) * ElevatedScan::chunkSize;
 }
 
 bool ElevatedByteSource::fetchLocked(const QSet<qint64> &chunks, QString *error) const

@@ -104,25 +104,39 @@ void scanDeviceElevated(const QString &devicePath, const QList<FileSignature> &s
 // through the helper protocol, fetched 10 MiB chunk by 10 MiB chunk.
 // prepare() copies every chunk that the given ranges touch and that is
 // not fetched yet with ONE administrator run (so saving many hits asks for the
-// password once) into a private folder, and drops fetched chunks that the
-// ranges no longer need. read() cuts the bytes out of the fetched chunks; a
-// range that was not prepared is fetched on its own first. The folder and its
-// chunks are removed when the source is destroyed.
+// password once per batch) into a private folder, and drops fetched chunks
+// that the ranges no longer need; it refuses, fetching nothing, when the
+// temporary folder lacks the room. read() cuts the bytes out of the fetched
+// chunks; a range that was not prepared is fetched on its own first.
+// release() removes the fetched chunks, and so does destroying the source,
+// with the folder.
+//
+// Saving a verified video may need gigabytes of chunks: batchLimit() keeps a
+// batch to at most 1 GiB, and to half the temporary folder's free space.
 class ElevatedByteSource final : public ByteSource
 {
 public:
     ElevatedByteSource(QString devicePath, AdministratorLauncherFactory launchers, QString temporaryFolder = {});
     ~ElevatedByteSource() override;
 
+    static constexpr qint64 largestBatch = 1LL << 30;
+
     bool prepare(const QList<Range> &ranges, QString *error) override;
+    void release() override;
+    qint64 batchLimit() const override;
+    qint64 batchCost(const Range &range, const Range *previous) const override;
     bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override;
 
     QString devicePath() const { return m_devicePath; }
     // The private folder of fetched chunks; empty until the first fetch.
     QString fetchFolder() const;
 
+    // Free bytes in the folder where chunks are fetched; replaceable by tests.
+    std::function<qint64()> freeSpace;
+
 private:
     bool fetchLocked(const QSet<qint64> &chunks, QString *error) const;
+    void dropFetchedLocked(const QSet<qint64> &keep) const;
 
     const QString m_devicePath;
     const AdministratorLauncherFactory m_launchers;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -27,9 +28,10 @@
 class CarvingSink final : public ReviewingSink
 {
 public:
-    CarvingSink(Request<FileCarvingService> &request, ScanTexts texts)
+    CarvingSink(Request<FileCarvingService> &request, ScanTexts texts, qsizetype unverifiedListLimit)
         : m_request(request)
         , m_texts(std::move(texts))
+        , m_unverifiedListLimit(unverifiedListLimit)
     {
     }
     ~CarvingSink() override { flushHits(); }
@@ -49,8 +51,19 @@ public:
     void postCarvedFiles(QList<CarvedFile> files) override
     {
         m_posted += files.size();
-        m_pendingHits.append(std::move(files));
-        if (m_pendingHits.size() >= maxBatch)
+        // Unverified hits past the list's limit would only be counted there;
+        // counting them here keeps them from crossing threads at all, so a
+        // device full of junk matches costs no memory while they wait.
+        for (CarvedFile &file : files) {
+            if (file.verification.isUnverified() && m_unverifiedPosted++ >= m_unverifiedListLimit) {
+                ++m_pendingNotListed[file.signatureType];
+                ++m_pendingCount;
+                continue;
+            }
+            m_pendingHits.append(std::move(file));
+            ++m_pendingCount;
+        }
+        if (m_pendingCount >= maxBatch)
             flushHits();
     }
 
@@ -63,7 +76,7 @@ public:
             flushHits();
         m_request.postProgress([bytesScanned, fraction, statusText = std::move(statusText)](FileCarvingService &service) {
             service.applyProgress(bytesScanned, fraction);
-            service.setStatusMessage(statusText(service.m_model->rowCount()));
+            service.setStatusMessage(statusText(qsizetype(service.m_model->totalHitCount())));
         });
     }
 
@@ -108,16 +121,22 @@ private:
 
     void flushHits()
     {
-        if (m_pendingHits.isEmpty())
+        if (m_pendingCount == 0)
             return;
-        m_request.post([files = std::exchange(m_pendingHits, {})](FileCarvingService &service) mutable {
-            service.m_model->append(std::move(files));
+        m_pendingCount = 0;
+        m_request.post([files = std::exchange(m_pendingHits, {}),
+                        notListed = std::exchange(m_pendingNotListed, {})](FileCarvingService &service) mutable {
+            service.m_model->append(std::move(files), notListed);
         });
     }
 
     Request<FileCarvingService> &m_request;
     ScanTexts m_texts;
+    const qsizetype m_unverifiedListLimit;
     QList<CarvedFile> m_pendingHits;
+    QHash<QString, qint64> m_pendingNotListed;
+    qsizetype m_pendingCount = 0;
+    qint64 m_unverifiedPosted = 0;
     qsizetype m_posted = 0;
 };
 
@@ -140,6 +159,7 @@ FileCarvingService::FileCarvingService(std::shared_ptr<Platform> platform, QObje
         DeletedFiles::scan(*platform, volume, signatures, sink);
     })
 {
+    connect(m_model, &CarvedFileModel::tallyChanged, this, &FileCarvingService::hitTallyChanged);
 }
 
 FileCarvingService::~FileCarvingService() = default;
@@ -223,6 +243,23 @@ void FileCarvingService::setShowExistingFiles(bool show)
     Q_EMIT showExistingFilesChanged();
 }
 
+void FileCarvingService::setShowUnverified(bool show)
+{
+    if (m_showUnverified == show)
+        return;
+    m_showUnverified = show;
+    Q_EMIT showUnverifiedChanged();
+}
+
+QString FileCarvingService::notListedText(qint64 count)
+{
+    if (count <= 0)
+        return QString();
+    return QLocale().toString(count)
+        + (count == 1 ? QStringLiteral(" more unverified match not listed")
+                      : QStringLiteral(" more unverified matches not listed"));
+}
+
 void FileCarvingService::setExistingFileCount(int count)
 {
     if (m_existingFileCount == count)
@@ -269,13 +306,14 @@ void FileCarvingService::applyCompletion()
     setScanProgress(1.0);
     setIsScanning(false);
     m_pace.secondsLeft.reset();
-    setStatusMessage(completionText(m_model->rowCount(), m_bytesScanned, elapsed, m_readOutcome));
+    setStatusMessage(completionText(qsizetype(m_model->totalHitCount()), m_bytesScanned, elapsed, m_readOutcome));
 }
 
 void FileCarvingService::startScan(std::function<void(CarvingSink &)> job)
 {
-    m_scanWork.start([job = std::move(job), texts = ScanTexts::of(m_platform->texts())](Request<FileCarvingService> &request) {
-        CarvingSink sink(request, texts);
+    m_scanWork.start([job = std::move(job), texts = ScanTexts::of(m_platform->texts()),
+                      limit = m_model->unverifiedListLimit()](Request<FileCarvingService> &request) {
+        CarvingSink sink(request, texts, limit);
         job(sink);
     });
 }
@@ -421,9 +459,20 @@ SaveCounts FileCarvingService::saveCarvedFiles(const QList<CarvedFile> &files, c
     return ::saveCarvedFiles(files, folder);
 }
 
+QList<CarvedFile> FileCarvingService::filesToSave() const
+{
+    QList<CarvedFile> files;
+    const qsizetype rows = m_model->hitCount();
+    for (qsizetype row = 0; row < rows; ++row) {
+        if (m_showUnverified || !m_model->isUnverifiedAt(row))
+            files.append(m_model->at(row));
+    }
+    return files;
+}
+
 SaveCounts FileCarvingService::saveAllCarvedFiles(const QString &folder) const
 {
-    return ::saveCarvedFiles(m_model->files(), folder);
+    return ::saveCarvedFiles(filesToSave(), folder);
 }
 
 namespace {
@@ -549,9 +598,11 @@ QVariantMap FileCarvingService::saveSelected(const QStringList &ids, const QUrl 
 {
     const QSet<QString> wanted(ids.cbegin(), ids.cend());
     QList<CarvedFile> chosen;
-    for (const CarvedFile &file : m_model->files()) {
+    const qsizetype rows = m_model->hitCount();
+    for (qsizetype row = 0; row < rows; ++row) {
+        CarvedFile file = m_model->at(row);
         if (wanted.contains(file.id.toString(QUuid::WithoutBraces)))
-            chosen.append(file);
+            chosen.append(std::move(file));
     }
     SaveCounts counts = saveCarvedFiles(chosen, folderPath(folder));
     counts.failed += counts.noData;

@@ -48,6 +48,17 @@ class FileCarvingService : public QObject
     Q_PROPERTY(double scanRate READ scanRate NOTIFY bytesScannedChanged)
     // Seconds the running scan still needs; -1 while unknown.
     Q_PROPERTY(double secondsRemaining READ secondsRemaining NOTIFY bytesScannedChanged)
+    // Hits whose structure was walked and found whole.
+    Q_PROPERTY(qint64 verifiedCount READ verifiedCount NOTIFY hitTallyChanged)
+    // Hits a walk refused, listed or not: the N of "Show Unverified (N)".
+    Q_PROPERTY(qint64 unverifiedCount READ unverifiedCount NOTIFY hitTallyChanged)
+    // Unverified hits past the list's limit: counted, but without a row.
+    Q_PROPERTY(qint64 unverifiedNotListedCount READ unverifiedNotListedCount NOTIFY hitTallyChanged)
+    // "N more unverified matches not listed"; empty when every hit is listed.
+    Q_PROPERTY(QString unverifiedNotListedText READ unverifiedNotListedText NOTIFY hitTallyChanged)
+    // The "Show Unverified" toggle: unverified hits are hidden (and left out
+    // of Save All) until it is on. Off for every new service.
+    Q_PROPERTY(bool showUnverified READ showUnverified WRITE setShowUnverified NOTIFY showUnverifiedChanged)
     // A save started with startSaving() is running.
     Q_PROPERTY(bool isSaving READ isSaving NOTIFY isSavingChanged)
     // Of the running or last save: hits tried so far and in all, and bytes
@@ -96,6 +107,12 @@ public:
     int existingFileCount() const { return m_existingFileCount; }
     double scanRate() const { return m_pace.bytesPerSecond; }
     double secondsRemaining() const { return m_pace.secondsLeft.value_or(-1.0); }
+    qint64 verifiedCount() const { return m_model->verifiedCount(); }
+    qint64 unverifiedCount() const { return m_model->unverifiedCount(); }
+    qint64 unverifiedNotListedCount() const { return m_model->notListedCount(); }
+    QString unverifiedNotListedText() const { return notListedText(m_model->notListedCount()); }
+    bool showUnverified() const { return m_showUnverified; }
+    void setShowUnverified(bool show);
     const Platform &platform() const { return *m_platform; }
     bool isSaving() const { return m_isSaving; }
     int saveFilesDone() const { return m_saveFilesDone; }
@@ -132,7 +149,10 @@ public:
     // These run on the caller's thread.
     SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder) const;
     SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder) const;
+    // Saves every hit the list offers: all of them when showUnverified is
+    // on, else all but the unverified ones.
     SaveCounts saveAllCarvedFiles(const QString &folder) const;
+    QList<CarvedFile> filesToSave() const;
 
     // The catalogue in its order, restricted to the given type names.
     static QList<FileSignature> signaturesNamed(const QStringList &typeNames);
@@ -143,6 +163,8 @@ public:
     // What the last raw read skipped or lost, for callers that write their
     // own summary.
     const ReadOutcome &readOutcome() const { return m_readOutcome; }
+    // "N more unverified matches not listed", or empty for 0.
+    static QString notListedText(qint64 count);
 
     // The screen's calls.
     Q_INVOKABLE void refreshVolumes();
@@ -170,6 +192,8 @@ Q_SIGNALS:
     void scanStartTimeChanged();
     void showExistingFilesChanged();
     void existingFileCountChanged();
+    void hitTallyChanged();
+    void showUnverifiedChanged();
     void isSavingChanged();
     void saveProgressChanged();
     // A save started with startSaving() ended; the four counts add up to the
@@ -214,6 +238,7 @@ private:
     QDateTime m_scanStartTime;
     bool m_showExistingFiles = false;
     int m_existingFileCount = 0;
+    bool m_showUnverified = false;
     ReadOutcome m_readOutcome;
     ScanPace m_pace;
     bool m_isSaving = false;

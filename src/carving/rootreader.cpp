@@ -653,6 +653,16 @@ bool AdministratorByteSource::prepare(const QList<Range> &ranges, QString *error
     return m_batch != nullptr;
 }
 
+void AdministratorByteSource::release()
+{
+    QMutexLocker lock(&m_mutex);
+    m_unread.clear();
+    if (m_batch) {
+        m_batch->close();
+        m_batch.reset();
+    }
+}
+
 bool AdministratorByteSource::read(quint64 offset, qint64 length, QByteArray *out, QString *error) const
 {
     QMutexLocker lock(&m_mutex);

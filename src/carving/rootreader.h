@@ -174,6 +174,9 @@ public:
     void detach();
 
     bool prepare(const QList<Range> &ranges, QString *error) override;
+    // Ends the save's reader once its batch is written, however the ranges
+    // were read (a whole file is read in blocks, not as one range).
+    void release() override;
     bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override;
 
     QString devicePath() const { return m_devicePath; }

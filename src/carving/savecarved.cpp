@@ -1,6 +1,7 @@
 #include "savecarved.h"
 
 #include "carving/sha256.h"
+#include "carving/verify/hitverifier.h"
 #include "model/collisionfreenames.h"
 
 #include <QDir>
@@ -229,7 +230,8 @@ int renameWithoutReplacing(const QByteArray &from, const QByteArray &to, bool is
     return -1;
 }
 
-// A file under construction in the destination folder. It has no name
+// A file under construction in the destination folder, open for reading
+// too so that the save can check what it wrote. It has no name
 // where the system allows (O_TMPFILE: nothing is left behind whatever ends
 // the program), else a hidden temporary one; it takes its final name only
 // through commit(). Discarded unless committed.
@@ -247,7 +249,7 @@ public:
 #ifdef O_TMPFILE
         // Naming it later goes through /proc/self/fd, which needs procfs.
         if (unnamedFilesAllowed.load() && ::access("/proc/self/fd", X_OK) == 0) {
-            m_fd = ::open(encodedFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            m_fd = ::open(encodedFolder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
             if (m_fd < 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
                 *error = systemError(errno, folder);
                 return false;
@@ -257,7 +259,7 @@ public:
         if (m_fd < 0) {
             for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
                 m_temporary = temporaryName(folder);
-                m_fd = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+                m_fd = ::open(m_temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
                 if (m_fd < 0 && errno != EEXIST) {
                     *error = systemError(errno, folder);
                     m_temporary.clear();
@@ -443,32 +445,123 @@ std::optional<SaveError> copyTreeInto(const QString &from, const QString &to, co
     return std::nullopt;
 }
 
+// The bytes of a hit on a descriptor we write: the structure walk at save
+// time reads back exactly what was written.
+class WrittenBytes final : public ByteSource
+{
+public:
+    explicit WrittenBytes(int fd) : m_fd(fd) {}
+
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
+    {
+        out->resize(qsizetype(length));
+        qint64 done = 0;
+        while (done < length) {
+            const ssize_t got = ::pread(m_fd, out->data() + done, std::size_t(length - done), off_t(offset + quint64(done)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                if (error)
+                    *error = got == 0 ? u"the saved file is shorter than its range"_s
+                                      : QString::fromLocal8Bit(std::strerror(errno));
+                out->clear();
+                return false;
+            }
+            done += got;
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+};
+
+const FileSignature *catalogueRow(const QString &typeName)
+{
+    for (const FileSignature &signature : defaultSignatures()) {
+        if (signature.typeName == typeName)
+            return &signature;
+    }
+    return nullptr;
+}
+
+SaveError sourceChanged(const CarvedFile &file, const QString &why)
+{
+    return SaveError{u"POSIX"_s, EIO,
+                     u"The source changed since the scan; the bytes at offset %1 are no longer the ones found there"_s
+                             .arg(file.offset)
+                         + (why.isEmpty() ? u"."_s : u" ("_s + why + u")."_s),
+                     u"Source changed since the scan"_s};
+}
+
+constexpr qint64 copyBlock = 1 << 20;
+
+// Reads at most a copy block of the hit's saved range, from `from` on.
+std::optional<SaveError> readSaved(const CarvedFile &file, qint64 from, QByteArray *bytes)
+{
+    const qint64 length = std::min(copyBlock, file.savedLength() - from);
+    QString error;
+    if (!file.data->source)
+        return sourceError(u"The hit has no byte source."_s);
+    if (!file.data->source->read(file.data->offset + quint64(from), length, bytes, &error))
+        return sourceError(error);
+    return std::nullopt;
+}
+
+// Writes the hit's saved range into `fd` a block at a time, `first` being
+// its first block, so that a whole video costs no more memory than a photo,
+// then checks on what was written that it is still the file the scan found.
+std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &first, int fd, const QString &folder,
+                                  Sha256 *hash)
+{
+    const qint64 length = file.savedLength();
+    QByteArray bytes = first;
+    for (qint64 done = 0; done < length; done += bytes.size()) {
+        if (done > 0) {
+            if (auto failure = readSaved(file, done, &bytes))
+                return failure;
+        }
+        if (!writeAll(fd, bytes.constData(), bytes.size()))
+            return systemError(errno, folder);
+        hash->add(bytes);
+    }
+    if (!file.verification.isVerified())
+        return std::nullopt;
+    const FileSignature *signature = catalogueRow(file.signatureType);
+    if (!signature)
+        return std::nullopt;
+    Verify::HitBytes written({}, std::make_shared<WrittenBytes>(fd), 0, quint64(length));
+    const Verification again = HitVerifier::walkOnce(*signature, written);
+    if (again.isVerified() && again.length == length)
+        return std::nullopt;
+    return sourceChanged(file, again.isVerified() ? u"its structure now ends elsewhere"_s : again.reason);
+}
+
+// The source is read again at save time. If it changed since the scan (the
+// volume is in use, or earlier saves into it took those free blocks), the
+// bytes are no longer the carved file: saving refuses rather than write
+// something else under its name. The first bytes are compared before
+// anything is created; a verified hit's structure is walked again on what
+// was written, before it takes its name.
 SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
 {
-    QByteArray bytes;
-    QString readError;
-    if (!file.data->read(&bytes, &readError))
-        return failedWith(sourceError(readError));
-    // The bytes are read again from the source when the hit is saved. If the
-    // source changed since the scan (the volume is in use, or earlier saves
-    // into it took those free blocks), these are no longer the carved file:
-    // refuse rather than save something else under its name.
-    if (!bytes.startsWith(file.data->head))
-        return failedWith(SaveError{u"POSIX"_s, EIO,
-                                     u"The source changed since the scan; the bytes at offset %1 are no "
-                                     "longer the ones found there."_s.arg(file.offset),
-                                     u"Source changed since the scan"_s});
+    QByteArray first;
+    if (auto failure = readSaved(file, 0, &first))
+        return failedWith(*failure);
+    if (!first.startsWith(file.data->head.left(first.size())))
+        return failedWith(sourceChanged(file, QString()));
     PendingFile pending;
     SaveError error;
     if (!pending.open(folder, access.fileMode(), access, &error))
         return failedWith(error);
-    if (!writeAll(pending.fd(), bytes.constData(), bytes.size()))
-        return failedWith(systemError(errno, folder));
+    Sha256 hash;
+    if (auto failure = writeHit(file, first, pending.fd(), folder, &hash))
+        return failedWith(*failure);
     CollisionFreeNames names(folder, baseName);
     QString path;
     if (!pending.commit(names, &path, &error))
         return failedWith(error);
-    return savedAt(path, bytes.size(), Sha256::of(bytes));
+    return savedAt(path, file.savedLength(), hash.result());
 }
 
 SaveResult copyFolder(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
@@ -558,6 +651,13 @@ SaveResult savePrepared(const CarvedFile &file, const QString &folder, const Sav
     return failedWith(SaveError::nothingToSave());
 }
 
+// What saving reads of a hit with bytes: its whole file when verified, else
+// its carved window.
+ByteSource::Range savedRange(const CarvedFile &file)
+{
+    return {file.data->offset, file.savedLength()};
+}
+
 SaveError prepareFailure(const QString &reason)
 {
     return sourceError(reason.isEmpty() ? u"The source could not be read."_s : reason);
@@ -597,52 +697,110 @@ bool createSaveFolder(const QString &folder, const SaveAccess &access, QString *
 
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const SaveAccess &access)
 {
-    if (file.data && file.data->source) {
+    ByteSource *source = file.data ? file.data->source.get() : nullptr;
+    if (source) {
         QString reason;
-        if (!file.data->source->prepare({{file.data->offset, file.data->length}}, &reason))
+        if (!source->prepare({savedRange(file)}, &reason)) {
+            source->release();
             return failedWith(prepareFailure(reason));
+        }
     }
-    return savePrepared(file, folder, access);
+    SaveResult result = savePrepared(file, folder, access);
+    if (source)
+        source->release();
+    return result;
 }
 
-SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
+namespace {
+
+// Where the batch that starts at `begin` ends: each source is prepared once
+// per batch (so a source behind an administrator run asks for the password
+// once per batch, not once per hit), and no source's batch grows past its
+// limit, since what it prepares takes room until the batch is released.
+qsizetype batchEnd(const QList<CarvedFile> &files, qsizetype begin)
 {
-    // One prepare per source, so that a source behind an administrator run
-    // asks for the password once per batch, not once per hit.
-    QList<ByteSource *> order;
-    QHash<ByteSource *, QList<ByteSource::Range>> ranges;
-    for (const CarvedFile &file : files) {
+    struct Tally {
+        qint64 cost = 0;
+        ByteSource::Range last;
+    };
+    QHash<ByteSource *, Tally> tallies;
+    for (qsizetype i = begin; i < files.size(); ++i) {
+        const CarvedFile &file = files[i];
         if (!file.data || !file.data->source)
             continue;
         ByteSource *source = file.data->source.get();
-        if (!ranges.contains(source))
-            order.append(source);
-        ranges[source].append({file.data->offset, file.data->length});
+        const qint64 limit = source->batchLimit();
+        if (limit <= 0)
+            continue;
+        const ByteSource::Range range = savedRange(file);
+        const auto known = tallies.find(source);
+        const bool first = known == tallies.end();
+        const qint64 cost = source->batchCost(range, first ? nullptr : &known->last);
+        if (!first && known->cost + cost > limit)
+            return i;
+        Tally &tally = first ? tallies[source] : *known;
+        tally.cost += cost;
+        tally.last = range;
     }
-    QHash<ByteSource *, QString> unprepared;
-    for (ByteSource *source : order) {
-        QString reason;
-        if (!source->prepare(ranges.value(source), &reason))
-            unprepared.insert(source, reason);
-    }
+    return files.size();
+}
 
+} // namespace
+
+SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer)
+{
     SaveCounts counts;
-    for (const CarvedFile &file : files) {
+    for (qsizetype begin = 0; begin < files.size();) {
+        // A stop between batches must not cost a password prompt first.
         if (observer.proceed && !observer.proceed())
             break;
-        SaveResult result;
-        if (file.data && file.data->source && unprepared.contains(file.data->source.get()))
-            result.error = prepareFailure(unprepared.value(file.data->source.get()));
-        else
-            result = savePrepared(file, folder, observer.access);
-        if (result)
-            ++counts.saved;
-        else if (file.data || sourceFileExists(file.sourcePath))
-            ++counts.failed;
-        else
-            ++counts.noData;
-        if (observer.done)
-            observer.done(file, result);
+        const qsizetype end = batchEnd(files, begin);
+        QList<ByteSource *> order;
+        QHash<ByteSource *, QList<ByteSource::Range>> ranges;
+        for (qsizetype i = begin; i < end; ++i) {
+            const CarvedFile &file = files[i];
+            if (!file.data || !file.data->source)
+                continue;
+            ByteSource *source = file.data->source.get();
+            if (!ranges.contains(source))
+                order.append(source);
+            ranges[source].append(savedRange(file));
+        }
+        QHash<ByteSource *, QString> refused;
+        for (ByteSource *source : order) {
+            QString reason;
+            if (!source->prepare(ranges.value(source), &reason))
+                refused.insert(source, reason.isEmpty() ? QStringLiteral("The source could not be read.") : reason);
+        }
+
+        bool stopped = false;
+        for (qsizetype i = begin; i < end; ++i) {
+            if (observer.proceed && !observer.proceed()) {
+                stopped = true;
+                break;
+            }
+            const CarvedFile &file = files[i];
+            SaveResult result;
+            const auto refusal = file.data && file.data->source ? refused.constFind(file.data->source.get())
+                                                               : refused.cend();
+            if (refusal != refused.cend())
+                result.error = prepareFailure(*refusal);
+            else
+                result = savePrepared(file, folder, observer.access);
+            if (result)
+                ++counts.saved;
+            else if (file.data || sourceFileExists(file.sourcePath))
+                ++counts.failed;
+            else
+                ++counts.noData;
+            if (observer.done)
+                observer.done(file, result);
+        }
+        for (ByteSource *source : order)
+            source->release();
+        if (stopped)
+            break;
+        begin = end;
     }
     return counts;
 }

@@ -88,7 +88,8 @@ bool canRecover(const CarvedFile &file);
 // of `access`. True when it exists as a folder afterwards.
 bool createSaveFolder(const QString &folder, const SaveAccess &access, QString *error);
 
-// Saves one hit; prepares its byte source for that one range first.
+// Saves one hit; prepares its byte source for that one range first and
+// releases it after.
 SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const SaveAccess &access = SaveAccess::current());
 
 // Follows a batch save from the thread that runs it. `proceed` is asked
@@ -101,9 +102,11 @@ struct SaveObserver {
     SaveAccess access = SaveAccess::current();
 };
 
-// Saves the hits in order. Prepares each distinct byte source once, with the
-// ranges of all its hits, before the first write. Stops early only when the
-// observer says so; the counts cover the hits that were tried.
+// Saves the hits in order, in batches: before a batch's first write each
+// distinct byte source is prepared once with the ranges of the batch's hits,
+// and released after its last. A batch ends where a source's batchLimit()
+// would be passed (one batch when no source has a limit). Stops early only
+// when the observer says so.
 SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder, const SaveObserver &observer = {});
 
 // Whether saving may write files without a name where the system offers it

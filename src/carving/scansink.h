@@ -9,14 +9,15 @@
 #include "model/records.h"
 
 // The hits of a scan as a step that revisits them sees them (the existing-file
-// matching): read them, and mark each one.
+// matching): read them, and mark each one. A hit is handed out as a copy: the
+// list may keep it in a compact form that holds no whole record.
 class HitTable
 {
 public:
     virtual ~HitTable() = default;
 
     virtual qsizetype hitCount() const = 0;
-    virtual const CarvedFile &hitAt(qsizetype row) const = 0;
+    virtual CarvedFile hitAt(qsizetype row) const = 0;
     virtual void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> matchedExistingPath) = 0;
 };
 

@@ -13,10 +13,13 @@
 // list picks it up through VisibleHitsModel::setFilter().
 struct HitFilter {
     bool hideExisting = true;
+    // Matches a structure walk refused: junk far more often than a file.
+    bool hideUnverified = true;
 
     bool accepts(const CarvedFile &file) const
     {
-        return !(hideExisting && file.recoveryStatus == RecoveryStatus::existing);
+        return !(hideExisting && file.recoveryStatus == RecoveryStatus::existing)
+            && !(hideUnverified && file.verification.isUnverified());
     }
     friend bool operator==(const HitFilter &, const HitFilter &) = default;
 };
@@ -71,7 +74,8 @@ public:
     int deletedCount() const { return m_deletedCount; }
     // The source row behind a shown row.
     int sourceRow(int row) const { return m_rows.at(row); }
-    const CarvedFile &fileAt(int row) const { return m_source->at(m_rows.at(row)); }
+    // Built on request: the source keeps unverified hits compactly.
+    CarvedFile fileAt(int row) const { return m_source->at(m_rows.at(row)); }
 
     // The hit has bytes, or its source file exists (checked once per scan).
     Q_INVOKABLE bool canRecover(int row);

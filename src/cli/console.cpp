@@ -47,7 +47,9 @@ QString field(QString text)
 QString hitLine(const CarvedFile &hit, bool withStatus)
 {
     QString line = QString::number(hit.offset) + u'\t' + hexOffset(hit.offset) + u'\t' + hit.signatureType + u'\t'
-        + hit.fileExtension + u'\t' + QString::number(hit.estimatedSize) + u'\t' + rawValue(hit.health);
+        + hit.fileExtension + u'\t' + QString::number(hit.estimatedSize) + u'\t' + rawValue(hit.health) + u'\t'
+        + (hit.verification.isVerified() ? QString::number(hit.verification.length) : u"-"_s) + u'\t'
+        + field(hit.verification.text());
     if (withStatus)
         line += u'\t' + rawValue(hit.recoveryStatus) + u'\t' + field(hit.matchedExistingPath.value_or(QString()));
     return line + u'\n';
@@ -55,7 +57,7 @@ QString hitLine(const CarvedFile &hit, bool withStatus)
 
 QString hitHeader(bool withStatus)
 {
-    return u"OFFSET\tHEX\tTYPE\tEXT\tSIZE\tHEALTH"_s + (withStatus ? u"\tSTATUS\tMATCHED PATH"_s : QString()) + u'\n';
+    return u"OFFSET\tHEX\tTYPE\tEXT\tSIZE\tHEALTH\tWHOLE FILE\tSTRUCTURE"_s + (withStatus ? u"\tSTATUS\tMATCHED PATH"_s : QString()) + u'\n';
 }
 
 ProgressLine::ProgressLine()
@@ -147,7 +149,7 @@ void ConsoleSink::postCarvedFiles(QList<CarvedFile> files)
             lines += hitLine(file, false);
         printTo(stdout, lines);
     }
-    m_hits.append(std::move(files));
+    m_hits.append(files);
 }
 
 void ConsoleSink::postProgress(quint64 bytesScanned, std::optional<double> fraction,
@@ -160,8 +162,9 @@ void ConsoleSink::postProgress(quint64 bytesScanned, std::optional<double> fract
     QString bar = ProgressLine::gauge(fraction) + formatByteCount(shown);
     if (m_knownTotal > 0)
         bar += u" / "_s + formatByteCount(m_knownTotal);
-    bar += ProgressLine::pace(pace) + u"  "_s + QString::number(m_hits.size()) + u" found"_s;
-    m_progress.show(bar, statusText(m_hits.size()));
+    bar += ProgressLine::pace(pace) + u"  "_s + QString::number(m_hits.verifiedCount()) + u" verified, "_s
+        + QString::number(m_hits.hitCount()) + u" found"_s;
+    m_progress.show(bar, statusText(qsizetype(m_hits.hitCount())));
 }
 
 bool ConsoleSink::withHits(const std::function<void(HitTable &)> &step)
@@ -170,17 +173,16 @@ bool ConsoleSink::withHits(const std::function<void(HitTable &)> &step)
     class HitList final : public HitTable
     {
     public:
-        explicit HitList(QList<CarvedFile> &hits) : m_hits(hits) {}
+        explicit HitList(CarvedHits &hits) : m_hits(hits) {}
         qsizetype hitCount() const override { return m_hits.size(); }
-        const CarvedFile &hitAt(qsizetype row) const override { return m_hits.at(row); }
+        CarvedFile hitAt(qsizetype row) const override { return m_hits.at(row); }
         void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> path) override
         {
-            m_hits[row].recoveryStatus = status;
-            m_hits[row].matchedExistingPath = std::move(path);
+            m_hits.setRecoveryStatus(row, status, path);
         }
 
     private:
-        QList<CarvedFile> &m_hits;
+        CarvedHits &m_hits;
     };
     HitList table(m_hits);
     step(table);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "carving/carvedhits.h"
 #include "carving/scanpace.h"
 #include "carving/scansink.h"
 #include "model/records.h"
@@ -23,8 +24,10 @@ bool isTerminal(FILE *stream);
 // The offset as saved names write it ("00000064").
 QString hexOffset(quint64 offset);
 
-// One line of --list for a hit; with `withStatus`, the recovery status and
-// the matched path follow.
+// One line of --list for a hit: where, what, the carve's size and health,
+// then what the structure walk found (the whole file's length or "-", and
+// "Verified" or why not); with `withStatus`, the recovery status and the
+// matched path follow.
 QString hitLine(const CarvedFile &hit, bool withStatus);
 QString hitHeader(bool withStatus);
 
@@ -76,7 +79,7 @@ public:
 
     void finish() { m_progress.clear(); }
 
-    const QList<CarvedFile> &hits() const { return m_hits; }
+    const CarvedHits &hits() const { return m_hits; }
     quint64 bytesScanned() const { return m_bytesScanned; }
     bool failed() const { return m_failed; }
     const ReadOutcome &readOutcome() const { return m_readOutcome; }
@@ -88,6 +91,6 @@ private:
     ProgressLine m_progress;
     QElapsedTimer m_clock;
     quint64 m_bytesScanned = 0;
-    QList<CarvedFile> m_hits;
+    CarvedHits m_hits;
     ReadOutcome m_readOutcome;
 };

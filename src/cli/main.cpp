@@ -122,6 +122,8 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
     // the user may have seen the wrong folder in the command.
     scan.cancelled = scan.cancelled || stopRequested();
     printTo(stderr, scan.summary() + u'\n');
+    if (scan.hits.unverifiedCount() > 0 || scan.hits.verifiedCount() > 0)
+        printTo(stderr, scan.tally() + u'\n');
     if (scan.cancelled) {
         if (options.isSaving())
             printTo(stderr, u"Nothing was saved.\n"_s);
@@ -132,16 +134,23 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
     int exitCode = scan.failed ? failure : ok;
     if (!options.isSaving())
         return exitCode;
-    if (scan.hits.isEmpty()) {
-        printTo(stderr, u"Nothing to save.\n"_s);
+    QList<CarvedFile> toSave;
+    for (qsizetype row = 0; row < scan.hits.size(); ++row) {
+        if (options.saveUnverified || scan.hits.verificationState(row) != Verification::State::unverified)
+            toSave.append(scan.hits.at(row));
+    }
+    if (toSave.isEmpty()) {
+        printTo(stderr, scan.hits.unverifiedCount() > 0
+                            ? u"No verified hits to save; --all saves the unverified ones too.\n"_s
+                            : u"Nothing to save.\n"_s);
         return exitCode;
     }
 
-    const SaveOutcome saved = saveHits(scan.hits, options.outputFolder, options.maxBytes);
+    const SaveOutcome saved = saveHits(toSave, options.outputFolder, options.maxBytes);
     if (saved.folderFailed)
         return failure;
     printSaveOutcome(saved, options.outputFolder);
-    printTo(stderr, u"Done: "_s + QString::number(scan.hits.size()) + u" files found, "_s
+    printTo(stderr, u"Done: "_s + QString::number(scan.hits.hitCount()) + u" files found, "_s
                         + QString::number(saved.counts.saved) + u" saved • "_s
                         + QString::asprintf("%.1f", double(clock.elapsed()) / 1000.0) + u"s\n"_s);
     if (stopRequested())

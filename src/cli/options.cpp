@@ -108,14 +108,18 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
                                           "against its files (Volume Scan)."_s,
                                           u"MOUNTPOINT"_s);
     const QCommandLineOption outputOption({u"o"_s, u"output"_s},
-                                          u"Save every hit into FOLDER (created when saving begins), with a report."_s,
+                                          u"Save the verified hits (whole files, at their true length) and the whole files of "
+                                          "--directory and --volume into FOLDER (created when saving begins), with a report."_s,
                                           u"FOLDER"_s);
+    const QCommandLineOption allOption(
+        u"all"_s, u"With -o, also save the unverified hits, each as the bytes carved at its offset."_s);
     const QCommandLineOption typesOption(
         u"types"_s, u"Look only for these types: names or extensions, comma-separated, any case (see --list-types)."_s,
         u"TYPES"_s);
     const QCommandLineOption listOption(
         u"list"_s, u"Print each hit on stdout: offset, offset as in the saved names, type, extension, size, health, and "
-                   "with --directory or --volume the recovery status and matched path (tab-separated)."_s);
+                   "the whole file's length (or -), the structure check, and with --directory or --volume the recovery status "
+                   "and matched path (tab-separated)."_s);
     const QCommandLineOption maxBytesOption(
         u"max-bytes"_s, u"Save hits in order while they fit in SIZE bytes (500M, 2G; K/M/G count in 1024s, KB/MB/GB "
                         "in 1000s); the rest are listed in the report as left out."_s,
@@ -127,8 +131,8 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
         u"list-volumes"_s, u"Print the volumes and devices that can be scanned and exit: name, mount point, device, "
                            "file system, space, flags, kind, model or image, label (lined up under a header on a terminal, "
                            "tab-separated without one when piped)."_s);
-    parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, outputOption, typesOption, listOption,
-                       maxBytesOption, allowSameDeviceOption, listTypesOption, listVolumesOption});
+    parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, outputOption, allOption, typesOption,
+                       listOption, maxBytesOption, allowSameDeviceOption, listTypesOption, listVolumesOption});
     options->helpText = parser.helpText() + afterword;
 
     if (!parser.parse(arguments)) {
@@ -211,5 +215,6 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     }
     options->listHits = parser.isSet(listOption);
     options->allowSameDevice = parser.isSet(allowSameDeviceOption);
+    options->saveUnverified = parser.isSet(allOption);
     return true;
 }

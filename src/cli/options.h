@@ -24,6 +24,9 @@ struct CarveOptions {
     QList<FileSignature> signatures = defaultSignatures();
     bool listHits = false;
     bool allowSameDevice = false;
+    // Unverified hits are matches a structure walk refused, junk far more
+    // often than files: saved only when asked for (--all).
+    bool saveUnverified = false;
     std::optional<qint64> maxBytes;
     QString helpText;
 

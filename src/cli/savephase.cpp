@@ -110,7 +110,7 @@ Plan plan(const QList<CarvedFile> &hits, qint64 available, qint64 blockSize, std
     qint64 spaceUsed = 0;
     qint64 bytesUsed = 0;
     for (qsizetype index = 0; index < hits.size(); ++index) {
-        const qint64 length = std::max<qint64>(hits.at(index).estimatedSize, 0);
+        const qint64 length = std::max<qint64>(hits.at(index).savedLength(), 0);
         // A file takes whole blocks, and its directory entry some room too.
         const qint64 cost = (length + block - 1) / block * block + block;
         result.neededBytes += cost;
@@ -143,7 +143,7 @@ QString reportLine(const CarvedFile &hit, const QString &savedName, qint64 lengt
                        QString::number(hit.offset),
                        hexOffset(hit.offset),
                        QString::number(length),
-                       QString(),
+                       field(hit.verification.text()),
                        QString::fromLatin1(sha256.toHex()),
                        status,
                        field(reason),
@@ -200,14 +200,14 @@ SaveOutcome saveHits(const QList<CarvedFile> &hits, const QString &folder, std::
     qsizetype triedCount = 0;
     observer.done = [&](const CarvedFile &hit, const SaveResult &result) {
         tried[triedCount] = true;
-        plannedDone += hit.estimatedSize;
+        plannedDone += hit.savedLength();
         if (result) {
             outcome.bytesWritten += result.bytesWritten;
             report.write(reportLine(hit, QFileInfo(result.savedPath).fileName(),
-                                    result.bytesWritten > 0 ? result.bytesWritten : hit.estimatedSize, result.sha256,
+                                    result.bytesWritten > 0 ? result.bytesWritten : hit.savedLength(), result.sha256,
                                     u"saved"_s, QString()));
         } else {
-            report.write(reportLine(hit, QString(), hit.estimatedSize, QByteArray(),
+            report.write(reportLine(hit, QString(), hit.savedLength(), QByteArray(),
                                     canRecover(hit) ? u"failed"_s : u"no data"_s, result.error->reason));
             // The first few in full; the summary counts the rest by reason.
             if (++failures <= 5)
@@ -234,15 +234,15 @@ SaveOutcome saveHits(const QList<CarvedFile> &hits, const QString &folder, std::
     for (qsizetype index = 0; index < total; ++index) {
         if (!tried.at(index)) {
             ++outcome.notTried;
-            report.write(reportLine(batchHits.at(index), QString(), batchHits.at(index).estimatedSize, QByteArray(),
+            report.write(reportLine(batchHits.at(index), QString(), batchHits.at(index).savedLength(), QByteArray(),
                                     u"not saved"_s, u"Stopped before its turn"_s));
         }
     }
     for (const qsizetype index : chosen.leftOutForSpace)
-        report.write(reportLine(hits.at(index), QString(), hits.at(index).estimatedSize, QByteArray(), u"left out"_s,
+        report.write(reportLine(hits.at(index), QString(), hits.at(index).savedLength(), QByteArray(), u"left out"_s,
                                 u"Not enough free space"_s));
     for (const qsizetype index : chosen.leftOutForLimit)
-        report.write(reportLine(hits.at(index), QString(), hits.at(index).estimatedSize, QByteArray(), u"left out"_s,
+        report.write(reportLine(hits.at(index), QString(), hits.at(index).savedLength(), QByteArray(), u"left out"_s,
                                 u"Over --max-bytes"_s));
     return outcome;
 }

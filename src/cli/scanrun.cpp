@@ -18,10 +18,20 @@ using namespace Qt::Literals::StringLiterals;
 
 QString ScanOutcome::summary() const
 {
-    const QString complete = FileCarvingService::completionText(hits.size(), bytesScanned, seconds, readOutcome);
+    const QString complete =
+        FileCarvingService::completionText(qsizetype(hits.hitCount()), bytesScanned, seconds, readOutcome);
     if (!cancelled)
         return complete;
     return u"Scan cancelled: "_s + complete.mid(complete.indexOf(u':') + 2);
+}
+
+QString ScanOutcome::tally() const
+{
+    QString text = QString::number(hits.verifiedCount()) + u" verified, "_s + QString::number(hits.unverifiedCount())
+        + u" unverified"_s;
+    if (const QString notListed = FileCarvingService::notListedText(hits.notListedCount()); !notListed.isEmpty())
+        text += u" ("_s + notListed + u')';
+    return text;
 }
 
 ScanOutcome runRawScan(const CarveOptions &options, qint64 knownTotal, const Platform &platform)
@@ -108,7 +118,7 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
         loop.exec();
     progress.clear();
 
-    outcome.hits = service.carvedFiles()->files();
+    outcome.hits = service.carvedFiles()->hits();
     outcome.bytesScanned = service.bytesScanned();
     outcome.readOutcome = service.readOutcome();
     outcome.seconds = double(clock.elapsed()) / 1000.0;
@@ -118,8 +128,8 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
     }
     if (options.listHits) {
         QString lines = isTerminal(stdout) ? hitHeader(true) : QString();
-        for (const CarvedFile &hit : std::as_const(outcome.hits))
-            lines += hitLine(hit, true);
+        for (qsizetype row = 0; row < outcome.hits.size(); ++row)
+            lines += hitLine(outcome.hits.at(row), true);
         printTo(stdout, lines);
     }
     return outcome;

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "carving/carvedhits.h"
 #include "carving/scansink.h"
 #include "cli/options.h"
 #include "model/records.h"
@@ -14,7 +15,7 @@ class Platform;
 // Running one scan from the terminal until it ends or Ctrl-C stops it.
 
 struct ScanOutcome {
-    QList<CarvedFile> hits;
+    CarvedHits hits;
     quint64 bytesScanned = 0;
     double seconds = 0.0;
     bool failed = false;     // the scan reported an error
@@ -24,6 +25,8 @@ struct ScanOutcome {
     // "Scan complete: ..." as the window shows it, or "Scan cancelled: ..."
     // with what was found until then.
     QString summary() const;
+    // "N verified, M unverified", with the hits counted but not listed.
+    QString tally() const;
 };
 
 // A device node or disk image read here, hits listed as they are found.

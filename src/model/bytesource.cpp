@@ -13,6 +13,11 @@ bool ByteSource::prepare(const QList<Range> &, QString *)
     return true;
 }
 
+qint64 ByteSource::batchCost(const Range &range, const Range *) const
+{
+    return range.length;
+}
+
 MemoryByteSource::MemoryByteSource(QByteArray bytes)
     : m_bytes(std::move(bytes))
 {

@@ -23,9 +23,19 @@ public:
 
     // Makes the given ranges readable before a batch of reads. A source that
     // needs administrator rights to reach its bytes fetches all of them in one
-    // privileged run here, so that saving many hits asks for a password once.
-    // The default has nothing to prepare.
+    // privileged run here, so that saving many hits asks for a password once
+    // per batch. The default has nothing to prepare.
     virtual bool prepare(const QList<Range> &ranges, QString *error);
+    // Lets go of what prepare() made ready, once the batch is done with it.
+    virtual void release() {}
+
+    // Most bytes one prepare() may make ready (in copies on disk, say); a
+    // caller with more ranges splits them into batches. 0: no limit.
+    virtual qint64 batchLimit() const { return 0; }
+    // What `range` adds to a batch whose last range so far is `previous`
+    // (null for the first): never less than prepare() would make ready for
+    // it, so batches cut by it stay within the limit.
+    virtual qint64 batchCost(const Range &range, const Range *previous) const;
 
     // Reads exactly `length` bytes at `offset` into `out`. Returns false with a
     // readable reason when the bytes can't be had in full.

@@ -79,3 +79,16 @@ QString CarvedFile::suggestedFileName() const
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return name;
 }
+
+QString Verification::text() const
+{
+    switch (state) {
+    case State::verified:
+        return QStringLiteral("Verified");
+    case State::unverified:
+        return reason;
+    case State::notChecked:
+        break;
+    }
+    return QString();
+}

@@ -71,6 +71,21 @@ struct VolumeInfo {
     bool isMounted() const { return !mountPoint.isEmpty(); }
 };
 
+// What a walk of a carved hit's structure found, kept beside the carve's own
+// fields (offset, estimatedSize, health), which it never changes.
+struct Verification {
+    enum class State : quint8 { notChecked, verified, unverified };
+    State state = State::notChecked;
+    qint64 length = 0;    // verified: the whole file's length, which saving writes
+    QString reason;       // unverified: why, in a few words for the user
+
+    bool isVerified() const { return state == State::verified; }
+    // A walk refused it; lists hide such hits until asked to show them.
+    bool isUnverified() const { return state == State::unverified; }
+    // "Verified" for a whole file, else the reason; empty when not checked.
+    QString text() const;
+};
+
 struct CarvedFile {
     QUuid id = newRecordId();
     QString signatureType;
@@ -89,10 +104,14 @@ struct CarvedFile {
     // freedesktop.org Trash keeps it in the item's .trashinfo). For showing
     // and for the saved file's name only; sourcePath is what is read.
     std::optional<QString> originalPath;
+    Verification verification;
 
     // "recovered_" + type in lower case + "_" + offset as "%08llX" + "." + extension,
     // with any "/" written as "_" so that it stays a single file name.
     QString suggestedFileName() const;
+    // The bytes saving writes: a verified hit's whole file, else the carved
+    // window (or, without data, the source file's size).
+    qint64 savedLength() const { return verification.isVerified() ? verification.length : estimatedSize; }
 };
 
 #define QUORVEL_IDENTIFIED_BY_ID(Record) \

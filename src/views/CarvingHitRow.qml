@@ -2,8 +2,10 @@ import QtQuick
 import QtQuick.Layouts
 import Quorvel
 
-// One hit of the results list: checkbox, status and health badges, type,
-// size, offset and where it came from (or the existing file it matched).
+// One hit of the results list: checkbox, status, health and structure
+// badges, type, size (the whole file's when its structure was walked),
+// offset and where it came from (or the existing file it matched, or why
+// its structure was refused).
 // Tapping toggles its selection when it can be recovered.
 Item {
     id: root
@@ -26,6 +28,11 @@ Item {
     // Where a file found in the Trash lay before it was deleted; empty for
     // other hits.
     required property string originalPath
+    required property bool isVerified
+    required property string verificationText
+    required property string verificationIcon
+    required property string verificationColor
+    required property string verifiedSizeText
 
     readonly property bool isExisting: recoveryStatus === Recovery.RecoveryStatus.existing
     readonly property bool showsMatch: isExisting && matchedExistingPath.length > 0
@@ -108,6 +115,18 @@ Item {
                 tint: root.healthColor
             }
         }
+        Item {
+            Layout.preferredWidth: 72
+            Layout.fillHeight: true
+            Badge {
+                objectName: "verificationBadge"
+                anchors.verticalCenter: parent.verticalCenter
+                visible: root.verificationText.length > 0
+                symbol: root.verificationIcon
+                label: root.isVerified ? "Verified" : "Unverified"
+                tint: root.verificationColor
+            }
+        }
         Row {
             Layout.preferredWidth: 80
             spacing: 5
@@ -128,7 +147,7 @@ Item {
         }
         Text {
             Layout.preferredWidth: 80
-            text: root.sizeText
+            text: root.isVerified ? root.verifiedSizeText : root.sizeText
             color: Theme.textSecondary
             font: Theme.mono(10, Font.Normal)
             elide: Text.ElideRight
@@ -142,9 +161,11 @@ Item {
         Text {
             Layout.fillWidth: true
             // A Trash hit is shown where its owner last saw it, not under
-            // the Trash's own, possibly renamed, copy.
+            // the Trash's own, possibly renamed, copy; a refused hit says why first.
+            readonly property string place: root.originalPath.length > 0 ? root.originalPath : root.sourcePath
             text: root.showsMatch ? "⇄ " + root.matchedExistingPath
-                : root.originalPath.length > 0 ? root.originalPath : root.sourcePath
+                : !root.isVerified && root.verificationText.length > 0 ? root.verificationText + " · " + place
+                : place
             color: root.showsMatch ? Theme.alpha(Theme.textMuted, 0.6) : Theme.textMuted
             font: Theme.mono(root.showsMatch ? 8 : 9, Font.Normal)
             elide: Text.ElideMiddle

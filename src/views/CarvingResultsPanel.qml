@@ -53,6 +53,18 @@ ColumnLayout {
                 onClicked: root.screen.hideExistingFiles = !root.screen.hideExistingFiles
             }
             CarvingButton {
+                objectName: "showUnverifiedButton"
+                visible: root.screen.showUnverifiedText.length > 0
+                symbol: root.screen.showUnverified ? "eye" : "eye.slash"
+                text: root.screen.showUnverified ? "Hide Unverified" : root.screen.showUnverifiedText
+                accent: Theme.neonPurple
+                fontSize: 9
+                horizontalPadding: 8
+                verticalPadding: 3
+                cornerRadius: 4
+                onClicked: root.screen.showUnverified = !root.screen.showUnverified
+            }
+            CarvingButton {
                 objectName: "saveSelectedButton"
                 enabled: root.hits.selectedCount > 0
                 symbol: "arrow.down.doc.fill"
@@ -109,6 +121,7 @@ ColumnLayout {
             }
             HeaderText { Layout.preferredWidth: 70; text: "Status" }
             HeaderText { Layout.preferredWidth: 60; text: "Health" }
+            HeaderText { Layout.preferredWidth: 72; text: "Structure" }
             HeaderText { Layout.preferredWidth: 80; text: "Type" }
             HeaderText { Layout.preferredWidth: 80; text: "Size" }
             HeaderText { Layout.preferredWidth: 120; text: "Offset" }

@@ -99,6 +99,11 @@ Item {
             mouseClick(scrollToStart())
             tryCompare(screen, "body", DeepScanScreen.Body.results)
             compare(bodies, [DeepScanScreen.Body.progress, DeepScanScreen.Body.results])
+            // The planted bytes carry no whole structure: every hit is
+            // unverified, hidden until asked for.
+            compare(screen.visibleFiles.count, 0)
+            verify(screen.showUnverifiedText.indexOf("(3)") >= 0, screen.showUnverifiedText)
+            screen.showUnverified = true
             compare(item("resultsCount").text, "RESULTS: 3 FILES")
             compare(item("shownCounter").value, 3)
             verify(findChild(view, "statusText").text.startsWith("Scan complete: 3 files found"))

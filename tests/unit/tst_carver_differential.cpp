@@ -457,6 +457,55 @@ private Q_SLOTS:
         QCOMPARE(hits[0].health, CarvedFileHealth::good);
     }
 
+    // A header every few bytes, as crafted data has it, with footers only
+    // here and there: each candidate's last-footer search overlaps the one
+    // before, and the answer carried from it must be the one a search of the
+    // whole window gives, including where a footer falls out of the window's
+    // start or the windows run past the last footer.
+    void memoWithDenseHeadersMatchesReference_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addRow("JPEG") << QStringLiteral("JPEG");
+        QTest::addRow("PNG") << QStringLiteral("PNG");
+        QTest::addRow("PDF") << QStringLiteral("PDF");
+    }
+    void memoWithDenseHeadersMatchesReference()
+    {
+        QFETCH(QString, type);
+        const QList<FileSignature> signatures = catalogueRows({type});
+        QCOMPARE(signatures.size(), 1);
+        const FileSignature &sig = signatures.first();
+        QByteArray source;
+        while (source.size() < 96 * 1024)
+            source += sig.header;
+        for (const int at : {5000, 5003, 21000, 40000})
+            source.replace(at, sig.footer->size(), *sig.footer);
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(source.constData());
+        const std::size_t size = std::size_t(source.size());
+        constexpr std::size_t step = 4096, reach = 3 * step + 500;
+
+        const Carver carver(signatures);
+        CarveFooterMemo memo;
+        std::size_t good = 0;
+        for (std::size_t offset = 0; offset < size; offset += step) {
+            CarveInput input;
+            input.buffer = {bytes + offset, std::min(step + 16, size - offset)};
+            input.scanLength = step;
+            input.area = {bytes + offset, std::min(reach, size - offset)};
+            input.windowEnd = size - offset;
+            input.windowCap = 2 * step + 300;
+            input.baseOffset = offset;
+            input.footerMemo = &memo;
+            const std::vector<CarveHit> want = referenceCarve(signatures, input);
+            const std::vector<CarveHit> got = engineCarve(carver, input);
+            const QString difference = firstDifference(want, got);
+            QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("offset %1: %2").arg(offset).arg(difference)));
+            for (const CarveHit &hit : want)
+                good += hit.health == CarvedFileHealth::good;
+        }
+        QVERIFY(good > 0);
+    }
+
     // The point of the memo: overlapping read-ahead windows are searched for
     // footers about once, not once per step. Random bytes hold no PNG or PDF
     // end, so without it every PNG or PDF header would send a search through

@@ -102,7 +102,8 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         QVERIFY(QFile::exists(carveTool));
         QByteArray image(3 * 1024 * 1024, 'U');
-        image.replace(100, 1010, jpegBytes(1004));
+        m_jpeg = wholeJpegBytes(1004);
+        image.replace(100, m_jpeg.size(), m_jpeg);
         image.replace(2 * 1024 * 1024, 9, QByteArray("GIF89a\0\0\0", 9));
         image.replace(2621440, 3, "ID3");
         image.replace(2883584, 2, QByteArray::fromHex("FFFB"));
@@ -241,13 +242,24 @@ private Q_SLOTS:
     {
         const Run run = carve({u"--types"_s, u"gif,jpeg"_s, u"--list"_s, m_image});
         QCOMPARE(run.exitCode, 0);
-        // The second column is the offset as saved names write it.
-        QCOMPARE(run.out, u"100\t00000064\tJPEG\tjpg\t1010\tGood\n2097152\t00200000\tGIF\tgif\t1048576\tPartial\n"_s);
+        const QStringList hits = run.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(hits.size(), 2);
+        // The JPEG is whole: the walk finds its true end, which the footer
+        // rule also found. The GIF is a header in filler: its window is kept,
+        // with the reason it is no file. The second column is the offset as
+        // saved names write it.
+        const QString jpegSize = QString::number(m_jpeg.size());
+        QCOMPARE(hits[0], u"100\t00000064\tJPEG\tjpg\t%1\tGood\t%1\tVerified"_s.arg(jpegSize));
+        const QStringList gif = hits[1].split(u'\t');
+        QCOMPARE(gif.mid(0, 7), (QStringList{u"2097152"_s, u"00200000"_s, u"GIF"_s, u"gif"_s, u"1048576"_s, u"Partial"_s, u"-"_s}));
+        QVERIFY2(gif.size() == 8 && !gif[7].isEmpty() && gif[7] != u"Verified"_s, qPrintable(hits[1]));
+
         const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.first(), u"Scanning card.img..."_s);
         QVERIFY(lines.at(1).startsWith(u"Scanning card.img: "_s));
         QVERIFY(!run.err.contains(u'\r'));
-        QVERIFY2(lines.last().startsWith(u"Scan complete: 2 files found • "_s), qPrintable(lines.last()));
+        QVERIFY2(lines.at(lines.size() - 2).startsWith(u"Scan complete: 2 files found • "_s), qPrintable(run.err));
+        QCOMPARE(lines.last(), u"1 verified, 1 unverified"_s);
     }
 
     void aTerminalGetsAProgressBar()
@@ -271,7 +283,7 @@ private Q_SLOTS:
     {
         const QString out = m_dir.filePath(u"reported/new"_s);
         const QStringList environment = ::geteuid() == 0 ? QStringList{u"SUDO_UID=65534"_s, u"SUDO_GID=65534"_s} : QStringList();
-        const Run run = carve({m_image, u"--types"_s, u"jpg,gif"_s, u"--list"_s, u"-o"_s, out}, environment);
+        const Run run = carve({m_image, u"--types"_s, u"jpg,gif"_s, u"--all"_s, u"--list"_s, u"-o"_s, out}, environment);
         QCOMPARE(run.exitCode, 0);
         const QStringList listed = run.out.split(u'\n', Qt::SkipEmptyParts);
         const QList<QHash<QString, QString>> rows = reportRows(out + u"/quorvel-report.tsv"_s);
@@ -312,6 +324,23 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_dir.filePath(u"never"_s)));
     }
 
+    // Without --all only whole files are saved: the GIF and MP3 headers in
+    // the filler are refused by their walks and left out of the save (and of
+    // its free-space check), the JPEG is saved at its true length.
+    void onlyVerifiedHitsAreSavedWithoutAll()
+    {
+        const QString out = m_dir.filePath(u"verified-only"_s);
+        const Run run = carve({m_image, u"-o"_s, out});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QDir(out).entryList({u"recovered_*"_s}, QDir::Files), QStringList{u"recovered_jpeg_00000064.jpg"_s});
+        QCOMPARE(readFile(out + u"/recovered_jpeg_00000064.jpg"_s), m_jpeg);
+        QVERIFY2(run.err.contains(u"1 verified, 3 unverified"_s), qPrintable(run.err));
+        const Run junk = carve({m_image, u"--types"_s, u"gif"_s, u"-o"_s, m_dir.filePath(u"junk-only"_s)});
+        QCOMPARE(junk.exitCode, 0);
+        QVERIFY2(junk.err.contains(u"--all saves the unverified ones too"_s), qPrintable(junk.err));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(u"junk-only"_s)));
+    }
+
     void savingWhatFits_data()
     {
         QTest::addColumn<QStringList>("extra");
@@ -335,7 +364,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(small));
         if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1300k") != 0)
             QSKIP("cannot mount a small tmpfs here");
-        const Run run = carve(QStringList{m_image, u"-o"_s, small + u"/out"_s} + extra);
+        const Run run = carve(QStringList{m_image, u"--all"_s, u"-o"_s, small + u"/out"_s} + extra);
         const QList<QHash<QString, QString>> rows = reportRows(small + u"/out/quorvel-report.tsv"_s);
         const QStringList files = QDir(small + u"/out"_s).entryList({u"recovered_*"_s}, QDir::Files);
         ::umount(QFile::encodeName(small).constData());
@@ -396,7 +425,7 @@ private Q_SLOTS:
     {
         QFETCH(int, signalNumber);
         const QString out = m_dir.filePath(u"stopped-"_s + QString::number(signalNumber));
-        const Run run = carve({m_many, u"--types"_s, u"jpg"_s, u"-o"_s, out}, {}, [signalNumber](QProcess &process, const QString &err) {
+        const Run run = carve({m_many, u"--types"_s, u"jpg"_s, u"--all"_s, u"-o"_s, out}, {}, [signalNumber](QProcess &process, const QString &err) {
             return sendSignalAt(process, err, u"Saving:"_s, signalNumber);
         });
         const QStringList entries = entriesOf(out);
@@ -429,7 +458,7 @@ private Q_SLOTS:
         QProcess process;
         process.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
         const QString out = m_dir.filePath(u"piped-away"_s);
-        process.start(carveTool, {m_image, u"--types"_s, u"jpg,gif"_s, u"--list"_s, u"-o"_s, out});
+        process.start(carveTool, {m_image, u"--types"_s, u"jpg,gif"_s, u"--all"_s, u"--list"_s, u"-o"_s, out});
         const bool finished = process.waitForFinished(30000);
         ::close(writeEnd);
         QVERIFY(finished);
@@ -480,9 +509,9 @@ private Q_SLOTS:
         const Run run = carve({u"--volume"_s, mountPoint, u"--types"_s, u"jpg"_s, u"--list"_s});
         QCOMPARE(run.exitCode, 0);
         const QStringList fields = run.out.section(u'\n', 0, 0).split(u'\t');
-        QCOMPARE(fields.size(), 8);
+        QCOMPARE(fields.size(), 10);
         QCOMPARE(fields[2], u"JPEG"_s);
-        QVERIFY(QStringList({u"Deleted"_s, u"Existing"_s, u"Unknown"_s}).contains(fields[6]));
+        QVERIFY(QStringList({u"Deleted"_s, u"Existing"_s, u"Unknown"_s}).contains(fields[8]));
         QVERIFY2(run.err.contains(u"Scan complete: 1 files found"_s), qPrintable(run.err));
         // Each step of the scan is in the log, however quickly it passes.
         QVERIFY2(run.err.contains(u"\nFiltering complete: "_s), qPrintable(run.err));
@@ -535,7 +564,7 @@ private Q_SLOTS:
                 QSKIP(qPrintable(disk.problem.isEmpty() ? u"no partition nodes"_s : disk.problem));
             if (!disk.format(disk.partition(1), u"ext4"_s, u"FIRST"_s) || !disk.mount(disk.partition(1), mountPoint))
                 QSKIP(qPrintable(disk.problem));
-            QVERIFY(writeFile(mountPoint + u"/photo.jpg"_s, jpegBytes(3000)));
+            QVERIFY(writeFile(mountPoint + u"/photo.jpg"_s, wholeJpegBytes(3000)));
             ::sync();
         }
         const QString source = scanned == u"disk"_s ? disk.device() : disk.partition(scanned.right(1).toInt());
@@ -570,12 +599,12 @@ private Q_SLOTS:
         const Run run = carve({u"--directory"_s, folder, u"--list"_s, u"-o"_s, out});
         QCOMPARE(run.exitCode, 0);
         const QStringList fields = run.out.trimmed().split(u'\t');
-        QCOMPARE(fields.size(), 8);
+        QCOMPARE(fields.size(), 10);
         QCOMPARE(fields[2], u"JPEG"_s);
-        QCOMPARE(fields[6], rawValue(RecoveryStatus::existing));
-        QCOMPARE(fields[7], folder + u"/inner/a.jpg"_s);
+        QCOMPARE(fields[8], rawValue(RecoveryStatus::existing));
+        QCOMPARE(fields[9], folder + u"/inner/a.jpg"_s);
         QCOMPARE(readFile(out + u"/a.jpg"_s), jpegBytes(300));
-        QCOMPARE(reportRows(out + u"/quorvel-report.tsv"_s).value(0).value(u"recovery"_s), fields[6]);
+        QCOMPARE(reportRows(out + u"/quorvel-report.tsv"_s).value(0).value(u"recovery"_s), fields[8]);
     }
 
     void cleanupTestCase() { m_partitioned.reset(); }
@@ -588,6 +617,7 @@ private:
     std::unique_ptr<LoopImage> m_partitioned;
     QString m_image;
     QString m_many;
+    QByteArray m_jpeg;
 };
 
 QTEST_GUILESS_MAIN(TestCli)

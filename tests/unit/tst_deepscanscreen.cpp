@@ -11,6 +11,7 @@
 
 #include "carving/deepscanscreen.h"
 #include "helpers/fakeplatform.h"
+#include "helpers/testsupport.h"
 #include "system/appsettings.h"
 
 using Mode = DeepScanScreen::ScanMode;
@@ -18,14 +19,10 @@ using Body = DeepScanScreen::Body;
 
 namespace {
 
-const QByteArray jpeg = QByteArray::fromHex("FFD8FFE0") + QByteArray(300, 'j') + QByteArray::fromHex("FFD9");
+// A JPEG whose structure walk succeeds: scans keep it in the list, which
+// hides refused hits until asked.
+const QByteArray jpeg = wholeJpegBytes(300);
 const QByteArray png = QByteArray::fromHex("89504E470D0A1A0A") + QByteArray(200, 'p') + QByteArray::fromHex("49454E44AE426082");
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A hit as the list shows it. `source` names a whole file when there are no
 // bytes (Directory Scan, Deleted Files).
@@ -323,6 +320,48 @@ private Q_SLOTS:
         }
         // The rows keep the list's order.
         QCOMPARE(screen->visibleFiles()->fileAt(shown - 1).id, screen->service()->carvedFiles()->files().last().id);
+    }
+
+    // Matches a structure walk refused stay out of the list and out of Save
+    // All until the toggle, which counts them, is on; hits no walk checked
+    // (Directory Scan) are always shown.
+    void unverifiedHiddenUntilShown_data()
+    {
+        QTest::addColumn<bool>("show");
+        QTest::addColumn<int>("shown");
+        QTest::addRow("hidden") << false << 1;
+        QTest::addRow("shown") << true << 3;
+    }
+    void unverifiedHiddenUntilShown()
+    {
+        QFETCH(bool, show);
+        QFETCH(int, shown);
+        auto screen = makeScreen();
+        QVERIFY(!screen->showUnverified());
+        QVERIFY(screen->showUnverifiedText().isEmpty());
+        QAbstractItemModelTester tester(screen->visibleFiles(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy texts(screen.get(), &DeepScanScreen::showUnverifiedTextChanged);
+        CarvedFile refused = hit(RecoveryStatus::unknown, jpeg, QStringLiteral("disk.img"), 0x1000);
+        refused.verification = {Verification::State::unverified, 0, QStringLiteral("no valid frames after header")};
+        CarvedFile alsoRefused = refused;
+        alsoRefused.id = QUuid::createUuid();
+        alsoRefused.offset = 0x3000;
+        screen->service()->carvedFiles()->append(
+            {refused, hit(RecoveryStatus::deleted, png, QStringLiteral("disk.img"), 0x2000), alsoRefused});
+        QVERIFY(!texts.isEmpty());
+        QVERIFY2(screen->showUnverifiedText().contains(QLatin1String("(2)")), qPrintable(screen->showUnverifiedText()));
+
+        screen->setShowUnverified(show);
+        QCOMPARE(screen->showUnverified(), show);
+        QCOMPARE(screen->visibleFiles()->rowCount(), shown);
+        QCOMPARE(screen->visibleFiles()->fileAt(0).verification.isUnverified(), show);
+
+        const QString folder = freshFolder(show ? QStringLiteral("with-unverified") : QStringLiteral("verified-only"));
+        screen->requestSaveAll();
+        screen->folderChosen(QUrl::fromLocalFile(folder));
+        QTRY_VERIFY(screen->showSaveAlert());
+        QCOMPARE(screen->lastSaveCounts(), (DeepScanScreen::SaveCountsShown{shown, 0, 0, 0}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), shown);
     }
 
     // The matching marks hits after they are listed; hidden ones leave the

@@ -15,6 +15,7 @@
 
 #include "carving/carver.h"
 #include "carving/elevatedscan.h"
+#include "carving/savecarved.h"
 #include "helpers/testsupport.h"
 #include "system/commandrunner.h"
 #include "system/platform.h"
@@ -585,6 +586,63 @@ sleep 20)");
         QCOMPARE(run.setup.log->shellRuns, 2);
         source.reset();
         QVERIFY(!QFileInfo::exists(folder));
+    }
+
+    // Saving many elevated hits must not copy most of the device into the
+    // temporary folder: the chunks are fetched batch by batch, within half
+    // the free space, and removed after each batch; without the room for
+    // even one batch nothing is fetched at all.
+    void savingFetchesInBoundedBatches_data()
+    {
+        QTest::addColumn<qint64>("freeSpace");
+        QTest::addColumn<int>("administratorRuns");
+        QTest::addColumn<int>("saved");
+        QTest::addRow("two chunks a batch") << 4 * chunk << 3 << 6;
+        QTest::addRow("no room for a chunk") << chunk / 2 << 0 << 0;
+    }
+
+    void savingFetchesInBoundedBatches()
+    {
+        QFETCH(qint64, freeSpace);
+        QFETCH(int, administratorRuns);
+        QFETCH(int, saved);
+        ScanRun run;
+        const QByteArray jpeg = wholeJpegBytes(3000);
+        QList<Plant> plants;
+        for (qint64 i = 0; i < 6; ++i)
+            plants.append({i * chunk + 1000 * (i + 1), jpeg});
+        const QString image = run.image(imageBytes(6 * chunk, plants));
+        const auto source = std::make_shared<ElevatedByteSource>(image, factoryFor(run.setup), run.temporary.path());
+        source->freeSpace = [freeSpace] { return freeSpace; };
+        QList<CarvedFile> hits;
+        for (const Plant &plant : std::as_const(plants)) {
+            CarvedFile hit;
+            hit.signatureType = QStringLiteral("JPEG");
+            hit.fileExtension = QStringLiteral("jpg");
+            hit.offset = quint64(plant.offset);
+            hit.estimatedSize = 100;
+            hit.data = CarvedData{source, hit.offset, 100, jpeg.left(32)};
+            hit.verification.state = Verification::State::verified;
+            hit.verification.length = jpeg.size();
+            hits.append(hit);
+        }
+        const QString out = run.temporary.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+
+        const SaveCounts counts = saveCarvedFiles(hits, out);
+        QCOMPARE(counts.saved, saved);
+        QCOMPARE(counts.failed, 6 - saved);
+        QCOMPARE(run.setup.log->shellRuns, administratorRuns);
+        const QString fetched = source->fetchFolder();
+        QCOMPARE(fetched.isEmpty(), administratorRuns == 0);
+        if (!fetched.isEmpty())
+            QCOMPARE(QDir(fetched).entryList(QDir::Files), QStringList());
+        for (const QFileInfo &file : QDir(out).entryInfoList(QDir::Files))
+            QCOMPARE(readFile(file.filePath()), jpeg);
+        if (saved == 0) {
+            const SaveResult refused = saveCarvedFile(hits.first(), out);
+            QVERIFY(!refused && refused.error->description.contains(QStringLiteral("free space")));
+        }
     }
 };
 

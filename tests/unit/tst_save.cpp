@@ -191,6 +191,63 @@ private Q_SLOTS:
         QCOMPARE(saveCarvedFiles({file}, m_out).failed, 1);
     }
 
+    // A verified hit is written at its true length, longer or shorter than
+    // its window, after its structure is walked again on what was read; an
+    // unverified one is written as its window. A structure that no longer
+    // holds, or now ends elsewhere, is refused and leaves nothing behind.
+    void whatIsWritten_data()
+    {
+        QTest::addColumn<bool>("verified");
+        QTest::addColumn<qint64>("window");
+        QTest::addColumn<qint64>("changeAt");   // -1: the source stays as it was
+        QTest::addColumn<QByteArray>("changeTo");
+        QTest::addColumn<QString>("expected");  // "whole", "window", or a refusal's words
+        const QByteArray whole = wholeJpegBytes(300);
+        QTest::addRow("verified, longer than its window") << true << 200LL << -1LL << QByteArray() << "whole";
+        QTest::addRow("verified, shorter than its window") << true << qint64(whole.size() + 502) << -1LL << QByteArray()
+                                                           << "whole";
+        QTest::addRow("unverified: its window") << false << 200LL << -1LL << QByteArray() << "window";
+        QTest::addRow("frame header broken since the scan")
+            << true << 200LL << qint64(whole.indexOf(QByteArray::fromHex("FFC0")) + 4) << QByteArray(1, '\0')
+            << "invalid frame header";
+        QTest::addRow("ends earlier since the scan")
+            << true << 200LL << qint64(whole.size() - 100) << QByteArray::fromHex("FFD9") << "now ends elsewhere";
+    }
+
+    void whatIsWritten()
+    {
+        QFETCH(bool, verified);
+        QFETCH(qint64, window);
+        QFETCH(qint64, changeAt);
+        QFETCH(QByteArray, changeTo);
+        QFETCH(QString, expected);
+        const QByteArray whole = wholeJpegBytes(300);
+        QByteArray bytes = QByteArray(64, '\0') + whole + QByteArray(500, 'j') + QByteArray::fromHex("FFD9");
+        const QString image = m_dir.path() + QStringLiteral("/written-%1.img").arg(m_run);
+        QVERIFY(writeFile(image, bytes));
+        CarvedFile file = hit(QStringLiteral("JPEG"), QStringLiteral("jpg"), 64, std::nullopt);
+        file.data = CarvedData{std::make_shared<FileByteSource>(image), 64, window, whole.left(32)};
+        file.estimatedSize = window;
+        file.verification.state = verified ? Verification::State::verified : Verification::State::unverified;
+        file.verification.length = verified ? whole.size() : 0;
+        if (changeAt >= 0) {
+            bytes.replace(64 + changeAt, changeTo.size(), changeTo);
+            QVERIFY(writeFile(image, bytes));
+        }
+
+        const SaveResult result = saveCarvedFile(file, m_out);
+        if (expected == QLatin1String("whole") || expected == QLatin1String("window")) {
+            QVERIFY2(result, qPrintable(result.error ? result.error->description : QString()));
+            QCOMPARE(readFile(result.savedPath), expected == QLatin1String("whole") ? whole : bytes.mid(64, window));
+        } else {
+            QVERIFY(!result);
+            QVERIFY2(result.error->description.contains(QStringLiteral("changed since the scan"))
+                         && result.error->description.contains(expected),
+                     qPrintable(result.error->description));
+            QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+    }
+
     void bytesWinOverAnExistingSource()
     {
         const QString source = m_dir.path() + QStringLiteral("/image.dd");

@@ -6,20 +6,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QMetaEnum>
+
 #include "carving/filecarvingservice.h"
 #include "helpers/fakeplatform.h"
+#include "helpers/testsupport.h"
 #include "model/bytecount.h"
 
 Q_DECLARE_METATYPE(ReadOutcome)
 
 namespace {
-
-constexpr qint64 MiB = 1024 * 1024;
-
-QByteArray jpegBytes(int bodySize)
-{
-    return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodySize, 'j') + QByteArray::fromHex("FFD9");
-}
 
 QString writeImage(const QString &path, qint64 size, const QList<QPair<qint64, QByteArray>> &plants)
 {
@@ -362,14 +358,20 @@ private Q_SLOTS:
         QCOMPARE(service.carvedFiles()->at(0).sourcePath, QStringLiteral("Data"));
     }
 
+    // Save All takes what the list shows: the whole files, and the
+    // unverified matches only once the user has asked to see them.
     void saveFromTheScreen()
     {
+        const QByteArray whole = wholeJpegBytes(500);
         const QString path = writeImage(m_dir.path() + QStringLiteral("/save.img"), 8192,
-                                        {{100, jpegBytes(500)}, {3000, jpegBytes(700)}});
+                                        {{100, whole}, {3000, wholeJpegBytes(700)}, {6000, jpegBytes(700)}});
         FileCarvingService service;
+        QVERIFY(!service.showUnverified());
         service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>{defaultSignatures().first()});
         QTRY_VERIFY(!service.isScanning());
-        QCOMPARE(service.carvedFiles()->rowCount(), 2);
+        QCOMPARE(service.carvedFiles()->rowCount(), 3);
+        QCOMPARE(service.verifiedCount(), 2);
+        QCOMPARE(service.unverifiedCount(), 1);
         CarvedFile gone = sampleHit(0);
         gone.data.reset();
         gone.sourcePath = m_dir.path() + QStringLiteral("/deleted-meanwhile.jpg");
@@ -377,16 +379,56 @@ private Q_SLOTS:
 
         const QString all = m_dir.path() + QStringLiteral("/all");
         const QString some = m_dir.path() + QStringLiteral("/some");
-        QVERIFY(QDir().mkpath(all) && QDir().mkpath(some));
+        const QString withJunk = m_dir.path() + QStringLiteral("/with-junk");
+        QVERIFY(QDir().mkpath(all) && QDir().mkpath(some) && QDir().mkpath(withJunk));
         const QVariantMap everything = service.saveAll(QUrl::fromLocalFile(all));
         QCOMPARE(everything, (QVariantMap{{QStringLiteral("saved"), 2}, {QStringLiteral("failed"), 0},
                                           {QStringLiteral("noData"), 1}}));
+        QCOMPARE(readFile(all + QStringLiteral("/recovered_jpeg_00000064.jpg")), whole);
         const QString firstId = service.carvedFiles()->index(0).data(int(CarvedFileModel::Role::id)).toString();
         const QString goneId = gone.id.toString(QUuid::WithoutBraces);
         const QVariantMap chosen = service.saveSelected({firstId, goneId}, QUrl::fromLocalFile(some));
         QCOMPARE(chosen, (QVariantMap{{QStringLiteral("saved"), 1}, {QStringLiteral("failed"), 1},
                                       {QStringLiteral("noData"), 0}}));
         QCOMPARE(QDir(some).entryList(QDir::Files), QStringList{QStringLiteral("recovered_jpeg_00000064.jpg")});
+
+        QSignalSpy toggled(&service, &FileCarvingService::showUnverifiedChanged);
+        service.setShowUnverified(true);
+        QCOMPARE(toggled.size(), 1);
+        QCOMPARE(service.saveAll(QUrl::fromLocalFile(withJunk)).value(QStringLiteral("saved")).toInt(), 3);
+    }
+
+    // Random data and crafted inputs give a match every few bytes: the list
+    // keeps its limit of unverified rows, and the rest are counted, in the
+    // summary too.
+    void aDeviceOfJunkEndsWithACount()
+    {
+        const qint64 size = 2 * MiB;
+        QByteArray bytes;
+        bytes.reserve(size);
+        while (bytes.size() < size)
+            bytes.append(QByteArray::fromHex("FFD8FFE0"));
+        bytes.replace(MiB, 4000, wholeJpegBytes(3984));
+        const QString path = m_dir.path() + QStringLiteral("/junk.img");
+        QVERIFY(writeFile(path, bytes));
+        FileCarvingService service;
+        service.scanDiskImage(QUrl::fromLocalFile(path), QList<FileSignature>{catalogueRow(QStringLiteral("JPEG"))});
+        QTRY_VERIFY_WITH_TIMEOUT(!service.isScanning(), 120000);
+
+        const CarvedFileModel &model = *service.carvedFiles();
+        const qint64 limit = UnverifiedHits::defaultListLimit;
+        const qint64 junk = size / 4 - 1000 - 3; // the whole file's place, and the last three starts
+        QCOMPARE(service.verifiedCount(), 1);
+        QCOMPARE(service.unverifiedCount(), junk);
+        QCOMPARE(service.unverifiedNotListedCount(), junk - limit);
+        QCOMPARE(model.rowCount(), limit + 1);
+        QVERIFY(service.unverifiedNotListedText().contains(QStringLiteral("more unverified matches not listed")));
+        const QRegularExpressionMatch summary = summaryPattern.match(service.statusMessage());
+        QVERIFY2(summary.hasMatch(), qPrintable(service.statusMessage()));
+        QCOMPARE(summary.captured(1).toLongLong(), junk + 1);
+        // The whole file was found past the limit and is listed all the same.
+        QCOMPARE(model.at(limit).offset, quint64(MiB));
+        QVERIFY(model.at(limit).verification.isVerified());
     }
 
     void signaturesNamedKeepsCatalogueOrder()
@@ -426,7 +468,91 @@ private Q_SLOTS:
         QCOMPARE(model.rowCount(), 0);
         for (const QByteArray &name : model.roleNames())
             QVERIFY(!name.isEmpty());
-        QCOMPARE(model.roleNames().size(), 21);
+        QCOMPARE(model.roleNames().size(), QMetaEnum::fromType<CarvedFileModel::Role>().keyCount());
+    }
+
+    void verificationBesideTheHealthBadge_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("isVerified");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("hasBadge");
+        QTest::addColumn<qint64>("sizeToSave");
+        QTest::addRow("not checked") << int(Verification::State::notChecked) << false << QString() << false << 4096LL;
+        QTest::addRow("verified") << int(Verification::State::verified) << true << QStringLiteral("Verified") << true
+                                  << 9000LL;
+        QTest::addRow("unverified") << int(Verification::State::unverified) << false
+                                    << QStringLiteral("invalid marker at 2 KB") << true << 4096LL;
+    }
+
+    void verificationBesideTheHealthBadge()
+    {
+        QFETCH(int, state);
+        QFETCH(bool, isVerified);
+        QFETCH(QString, text);
+        QFETCH(bool, hasBadge);
+        QFETCH(qint64, sizeToSave);
+        CarvedFile hit = sampleHit(0x1000);
+        hit.verification.state = Verification::State(state);
+        hit.verification.length = isVerified ? 9000 : 0;
+        hit.verification.reason = isVerified ? QString() : text;
+        CarvedFileModel model;
+        model.append({hit});
+        const QModelIndex row = model.index(0);
+        using R = CarvedFileModel::Role;
+        QCOMPARE(row.data(int(R::isVerified)).toBool(), isVerified);
+        QCOMPARE(row.data(int(R::verificationState)).toInt(), state);
+        QCOMPARE(row.data(int(R::verificationText)).toString(), text);
+        QCOMPARE(!row.data(int(R::verificationIcon)).toString().isEmpty(), hasBadge);
+        QCOMPARE(!row.data(int(R::verificationColor)).toString().isEmpty(), hasBadge);
+        QCOMPARE(row.data(int(R::verifiedLength)).toLongLong(), isVerified ? 9000 : 0);
+        QCOMPARE(row.data(int(R::verifiedSizeText)).toString(), isVerified ? formatByteCount(9000) : QString());
+        QCOMPARE(row.data(int(R::sizeToSave)).toLongLong(), sizeToSave);
+    }
+
+    void unverifiedRowsAreKeptCompactlyUpToALimit()
+    {
+        CarvedFileModel model(nullptr, 3);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy tally(&model, &CarvedFileModel::tallyChanged);
+        const auto hit = [](quint64 offset, Verification::State state) {
+            CarvedFile file = sampleHit(offset);
+            file.verification.state = state;
+            file.verification.length = state == Verification::State::verified ? 100 : 0;
+            file.verification.reason = state == Verification::State::unverified ? QStringLiteral("no file") : QString();
+            return file;
+        };
+        using S = Verification::State;
+        model.append({hit(1, S::unverified), hit(2, S::verified), hit(3, S::unverified), hit(4, S::unverified)},
+                     {{QStringLiteral("BMP"), 10}});
+        model.append({hit(5, S::unverified), hit(6, S::notChecked), hit(7, S::unverified)});
+        QCOMPARE(tally.size(), 2);
+
+        QStringList rows;
+        for (int row = 0; row < model.rowCount(); ++row)
+            rows << QString::number(model.at(row).offset) + QLatin1Char(' ') + model.at(row).verification.text();
+        QCOMPARE(rows, (QStringList{QStringLiteral("1 no file"), QStringLiteral("2 Verified"), QStringLiteral("3 no file"),
+                                    QStringLiteral("4 no file"), QStringLiteral("6 ")}));
+        QCOMPARE(model.verifiedCount(), 1);
+        QCOMPARE(model.unverifiedCount(), 15);
+        QCOMPARE(model.notListedCount(), 12);
+        QCOMPARE(model.totalHitCount(), 17);
+        QCOMPARE(model.at(0).id, model.at(0).id);
+        QCOMPARE(model.index(0).data(int(CarvedFileModel::Role::id)).toString(),
+                 model.at(0).id.toString(QUuid::WithoutBraces));
+
+        // The matching marks a compact row like any other.
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setRecoveryStatus(3, RecoveryStatus::existing, QStringLiteral("/home/u/a.jpg"));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(model.at(3).recoveryStatus, RecoveryStatus::existing);
+        QCOMPARE(model.at(3).matchedExistingPath, std::optional<QString>(QStringLiteral("/home/u/a.jpg")));
+        QCOMPARE(model.at(2).recoveryStatus, RecoveryStatus::unknown);
+
+        model.reset();
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(model.unverifiedCount(), 0);
+        QCOMPARE(tally.size(), 3);
     }
 
     void aMillionRows()

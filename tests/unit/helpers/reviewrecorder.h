@@ -47,7 +47,7 @@ public:
 
 private:
     qsizetype hitCount() const override { return hits.size(); }
-    const CarvedFile &hitAt(qsizetype row) const override { return hits.at(row); }
+    CarvedFile hitAt(qsizetype row) const override { return hits.at(row); }
     void setRecoveryStatus(qsizetype row, RecoveryStatus status, std::optional<QString> path) override
     {
         hits[row].recoveryStatus = status;

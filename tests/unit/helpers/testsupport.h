@@ -45,6 +45,20 @@ inline QByteArray jpegBytes(int bodySize, char fill = 'j')
     return QByteArray::fromHex("FFD8FFE0") + QByteArray(bodySize, fill) + QByteArray::fromHex("FFD9");
 }
 
+// A JPEG whose structure is whole (tables, frame, scan, end), so that the
+// walk verifies it, with `scanBytes` bytes of picture data.
+inline QByteArray wholeJpegBytes(int scanBytes, char fill = 0x55)
+{
+    QByteArray quantisation = QByteArray::fromHex("FFDB004300");
+    for (int i = 1; i <= 64; ++i)
+        quantisation.append(char(i));
+    QByteArray huffman = QByteArray::fromHex("FFC4001F00") + QByteArray::fromHex("00010501010101010000000000000000");
+    for (int i = 0; i < 12; ++i)
+        huffman.append(char(i));
+    return QByteArray::fromHex("FFD8") + quantisation + QByteArray::fromHex("FFC0000B080010001001011100") + huffman
+        + QByteArray::fromHex("FFDA000801010000003F00") + QByteArray(scanBytes, fill) + QByteArray::fromHex("FFD9");
+}
+
 inline QByteArray pngBytes(int bodySize)
 {
     return QByteArray::fromHex("89504E470D0A1A0A") + QByteArray(bodySize, 'p') + QByteArray::fromHex("49454E44AE426082");
