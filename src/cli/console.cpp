@@ -5,6 +5,7 @@
 #include "carving/scanpace.h"
 #include "cli/interrupts.h"
 #include "model/bytecount.h"
+#include "model/tabseparated.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -31,27 +32,15 @@ QString hexOffset(quint64 offset)
     return QString::asprintf("%08llX", static_cast<unsigned long long>(offset));
 }
 
-namespace {
-
-// A tab or line feed in a path would break the columns.
-QString field(QString text)
-{
-    text.replace(u'\\', u"\\\\"_s);
-    text.replace(u'\t', u"\\t"_s);
-    text.replace(u'\n', u"\\n"_s);
-    return text;
-}
-
-} // namespace
-
 QString hitLine(const CarvedFile &hit, bool withStatus)
 {
     QString line = QString::number(hit.offset) + u'\t' + hexOffset(hit.offset) + u'\t' + hit.signatureType + u'\t'
         + hit.fileExtension + u'\t' + QString::number(hit.estimatedSize) + u'\t' + rawValue(hit.health) + u'\t'
         + (hit.verification.isVerified() ? QString::number(hit.verification.length) : u"-"_s) + u'\t'
-        + field(hit.verification.text());
+        + tabSeparatedField(hit.verification.text());
     if (withStatus)
-        line += u'\t' + rawValue(hit.recoveryStatus) + u'\t' + field(hit.matchedExistingPath.value_or(QString()));
+        line += u'\t' + rawValue(hit.recoveryStatus) + u'\t'
+            + tabSeparatedField(hit.matchedExistingPath.value_or(QString()));
     return line + u'\n';
 }
 

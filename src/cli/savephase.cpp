@@ -17,18 +17,11 @@
 #include "cli/interrupts.h"
 #include "model/bytecount.h"
 #include "model/collisionfreenames.h"
+#include "model/tabseparated.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QString field(QString text)
-{
-    text.replace(u'\\', u"\\\\"_s);
-    text.replace(u'\t', u"\\t"_s);
-    text.replace(u'\n', u"\\n"_s);
-    return text;
-}
 
 QString nearestExistingFolder(const QString &folder)
 {
@@ -138,17 +131,17 @@ QString reportHeader()
 QString reportLine(const CarvedFile &hit, const QString &savedName, qint64 length, const QByteArray &sha256,
                    const QString &status, const QString &reason)
 {
-    return QStringList{field(savedName),
-                       field(hit.signatureType),
+    return QStringList{tabSeparatedField(savedName),
+                       tabSeparatedField(hit.signatureType),
                        QString::number(hit.offset),
                        hexOffset(hit.offset),
                        QString::number(length),
-                       field(hit.verification.text()),
+                       tabSeparatedField(hit.verification.text()),
                        QString::fromLatin1(sha256.toHex()),
                        status,
-                       field(reason),
+                       tabSeparatedField(reason),
                        rawValue(hit.recoveryStatus),
-                       field(hit.matchedExistingPath.value_or(QString()))}
+                       tabSeparatedField(hit.matchedExistingPath.value_or(QString()))}
                .join(u'\t')
         + u'\n';
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "model/bytecount.h"
+#include "model/tabseparated.h"
 #include "system/linuxplatform.h"
 #include "system/pipedprocess.h"
 #include "system/macplatform.h"
@@ -256,16 +257,6 @@ void sortExternalFirst(QList<VolumeInfo> &volumes)
 
 namespace {
 
-// Fields are tab-separated, one volume a line; a tab or line feed inside a
-// name or path is shown escaped so that the columns stay intact.
-QString field(QString text)
-{
-    text.replace(u'\\', u"\\\\"_s);
-    text.replace(u'\t', u"\\t"_s);
-    text.replace(u'\n', u"\\n"_s);
-    return text;
-}
-
 QStringList volumeFields(const VolumeInfo &volume)
 {
     QStringList flags;
@@ -277,8 +268,8 @@ QStringList volumeFields(const VolumeInfo &volume)
         ? formatByteCount(volume.freeSize) + u" free / "_s + formatByteCount(volume.totalSize)
         : formatByteCount(volume.deviceSize > 0 ? volume.deviceSize : volume.totalSize);
     const QString model = volume.backingFile.isEmpty() ? volume.model : volume.backingFile;
-    return {field(volume.name), field(volume.mountPoint), field(volume.device), field(volume.fileSystem), space,
-            flags.join(u", "_s), volume.deviceKind,        field(model),         field(volume.label)};
+    return {tabSeparatedField(volume.name), tabSeparatedField(volume.mountPoint), tabSeparatedField(volume.device), tabSeparatedField(volume.fileSystem), space,
+            flags.join(u", "_s), volume.deviceKind,        tabSeparatedField(model),         tabSeparatedField(volume.label)};
 }
 
 } // namespace
