@@ -338,7 +338,8 @@ void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devic
     source->attach(opened.connection);
     RawScanOptions scanOptions;
     scanOptions.progressText = &progressText;
-    scanOptions.walksReadHitSource = false;
+    // A walk that runs past the read-ahead asks the scan's own reader for the
+    // rest, so files longer than the ring are verified as in a direct scan.
     scanSource(*opened.connection, sizesFor(size), source, signatures, volumeName, sink, scanOptions);
     // Stop ends the reader here too: its input closes and it quits.
     source->detach();
