@@ -94,14 +94,20 @@ int carve(const CarveOptions &options, const std::shared_ptr<Platform> &platform
                                               "device's node as SOURCE)"_s,
                             failure);
         volume = *found;
+        // The Deleted Files mode reads the Trash through the file system, but
+        // saving onto the volume would still overwrite the free space that
+        // the files already emptied from the Trash lie in.
         scannedStorage = volume.device;
         // Unreadable, the service would ask for the password dialog, and
         // without one fall back to listing the volume's files, which finds no
         // deleted file; from a terminal the way in is sudo or pkexec, as for
         // a device given as SOURCE.
         qint64 deviceBytes = 0;
-        if (const auto problem = checkRawSource(volume.rawDevice.isEmpty() ? volume.device : volume.rawDevice, &deviceBytes))
-            return complain(*problem, failure);
+        if (options.mode == ScanMode::volume) {
+            if (const auto problem =
+                    checkRawSource(volume.rawDevice.isEmpty() ? volume.device : volume.rawDevice, &deviceBytes))
+                return complain(*problem, failure);
+        }
     }
     if (options.isSaving()) {
         if (const auto problem = checkDestination(options.outputFolder))

@@ -19,6 +19,10 @@ Modes:
                         then tell deleted files from files that still exist.
   --volume MOUNTPOINT   Read the device of a mounted volume, then tell deleted
                         files from files that still exist on it.
+  --deleted MOUNTPOINT  Find the whole files in the Trash folders of the volume
+                        mounted at MOUNTPOINT (and your own Trash), and the
+                        deleted files the search index still names (names
+                        only: saving counts them as no data).
 
 Recovering: unmount the damaged volume first (it stays in --list-volumes) and
 save onto another disk; saving onto the scanned one overwrites the very free
@@ -107,9 +111,13 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
                                           u"Scan the device of the volume mounted at MOUNTPOINT and match the hits "
                                           "against its files (Volume Scan)."_s,
                                           u"MOUNTPOINT"_s);
+    const QCommandLineOption deletedOption(u"deleted"_s,
+                                           u"Find the deleted files still whole in the Trash folders of the volume mounted "
+                                           "at MOUNTPOINT, and those its search index names (Deleted Files)."_s,
+                                           u"MOUNTPOINT"_s);
     const QCommandLineOption outputOption({u"o"_s, u"output"_s},
                                           u"Save the verified hits (whole files, at their true length) and the whole files of "
-                                          "--directory and --volume into FOLDER (created when saving begins), with a report."_s,
+                                          "--directory, --volume and --deleted into FOLDER (created when saving begins), with a report."_s,
                                           u"FOLDER"_s);
     const QCommandLineOption allOption(
         u"all"_s, u"With -o, also save the unverified hits, each as the bytes carved at its offset."_s);
@@ -118,7 +126,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
         u"TYPES"_s);
     const QCommandLineOption listOption(
         u"list"_s, u"Print each hit on stdout: offset, offset as in the saved names, type, extension, size, health, and "
-                   "the whole file's length (or -), the structure check, and with --directory or --volume the recovery status "
+                   "the whole file's length (or -), the structure check, and with --directory, --volume or --deleted the recovery status "
                    "and matched path (tab-separated)."_s);
     const QCommandLineOption maxBytesOption(
         u"max-bytes"_s, u"Save hits in order while they fit in SIZE bytes (500M, 2G; K/M/G count in 1024s, KB/MB/GB "
@@ -131,7 +139,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
         u"list-volumes"_s, u"Print the volumes and devices that can be scanned and exit: name, mount point, device, "
                            "file system, space, flags, kind, model or image, label (lined up under a header on a terminal, "
                            "tab-separated without one when piped)."_s);
-    parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, outputOption, allOption, typesOption,
+    parser.addOptions({helpOption, versionOption, directoryOption, volumeOption, deletedOption, outputOption, allOption, typesOption,
                        listOption, maxBytesOption, allowSameDeviceOption, listTypesOption, listVolumesOption});
     options->helpText = parser.helpText() + afterword;
 
@@ -158,7 +166,7 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
 
     // The parser keeps the last of repeated values; a script that says -o
     // twice has a bug worth hearing about.
-    for (const QCommandLineOption &option : {directoryOption, volumeOption, outputOption, typesOption, maxBytesOption}) {
+    for (const QCommandLineOption &option : {directoryOption, volumeOption, deletedOption, outputOption, typesOption, maxBytesOption}) {
         if (parser.values(option).size() > 1) {
             *problem = u"--"_s + option.names().constLast() + u" is given more than once"_s;
             return false;
@@ -166,13 +174,14 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     }
 
     const QStringList positional = parser.positionalArguments();
-    const int sources = int(positional.size()) + (parser.isSet(directoryOption) ? 1 : 0) + (parser.isSet(volumeOption) ? 1 : 0);
+    const int sources = int(positional.size()) + (parser.isSet(directoryOption) ? 1 : 0)
+        + (parser.isSet(volumeOption) ? 1 : 0) + (parser.isSet(deletedOption) ? 1 : 0);
     if (sources == 0) {
         *problem = u"no SOURCE given (see --help)"_s;
         return false;
     }
     if (sources > 1) {
-        *problem = u"give exactly one SOURCE, --directory or --volume (see --help)"_s;
+        *problem = u"give exactly one SOURCE, --directory, --volume or --deleted (see --help)"_s;
         return false;
     }
     if (parser.isSet(directoryOption)) {
@@ -181,6 +190,9 @@ bool parseCarveOptions(const QStringList &arguments, CarveOptions *options, QStr
     } else if (parser.isSet(volumeOption)) {
         options->mode = ScanMode::volume;
         options->source = parser.value(volumeOption);
+    } else if (parser.isSet(deletedOption)) {
+        options->mode = ScanMode::deleted;
+        options->source = parser.value(deletedOption);
     } else {
         options->source = positional.first();
     }

@@ -13,8 +13,9 @@
 enum class CarveAction { scan, help, version, listTypes, listVolumes };
 
 // Where the hits come from: a device node or disk image read raw, the files
-// of a folder, or a mounted volume's device with the existing-file matching.
-enum class ScanMode { raw, directory, volume };
+// of a folder, a mounted volume's device with the existing-file matching, or
+// the whole files still in a mounted volume's Trash folders.
+enum class ScanMode { raw, directory, volume, deleted };
 
 struct CarveOptions {
     CarveAction action = CarveAction::scan;

@@ -110,10 +110,18 @@ ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Pl
     });
     stopWatch.start(100);
 
-    if (options.mode == ScanMode::directory)
+    switch (options.mode) {
+    case ScanMode::directory:
         service.scanDirectory(options.source, options.signatures);
-    else
+        break;
+    case ScanMode::deleted:
+        service.scanDeletedFiles(volume, options.signatures);
+        break;
+    case ScanMode::volume:
+    case ScanMode::raw:
         service.scanVolume(volume, options.signatures);
+        break;
+    }
     if (service.isScanning())
         loop.exec();
     progress.clear();

@@ -32,7 +32,7 @@ struct ScanOutcome {
 // A device node or disk image read here, hits listed as they are found.
 ScanOutcome runRawScan(const CarveOptions &options, qint64 knownTotal, const Platform &platform);
 
-// A Directory Scan or Volume Scan run by the Deep Scan service, as the
+// A Directory, Volume or Deleted Files scan run by the Deep Scan service, as the
 // window runs it; hits are listed when it ends, with their recovery status.
 ScanOutcome runServiceScan(const CarveOptions &options, const std::shared_ptr<Platform> &platform,
                            const VolumeInfo &volume);

@@ -155,6 +155,10 @@ private Q_SLOTS:
         QTest::addRow("a named pipe would hang") << QStringList{m_dir.filePath(u"pipe"_s)} << 1 << u"is a named pipe"_s;
         QTest::addRow("a character device") << QStringList{u"/dev/null"_s} << 1 << u"is a character device"_s;
         QTest::addRow("not a mounted volume") << QStringList{u"--volume"_s, m_dir.path()} << 1 << u"is not a mounted volume"_s;
+        QTest::addRow("not a mounted volume for --deleted") << QStringList{u"--deleted"_s, m_dir.path()} << 1
+                                                            << u"is not a mounted volume"_s;
+        QTest::addRow("two modes") << QStringList{u"--deleted"_s, u"/"_s, u"--volume"_s, u"/"_s} << 2
+                                   << u"give exactly one SOURCE, --directory, --volume or --deleted"_s;
         QTest::addRow("a file for a folder") << QStringList{image, u"-o"_s, m_dir.filePath(u"plain-file"_s)} << 1
                                              << u"is not a folder"_s;
     }
@@ -530,6 +534,67 @@ private Q_SLOTS:
         QVERIFY2(denied.err.contains(u"Permission denied"_s) && denied.err.contains(u"sudo quorvel-carve"_s),
                  qPrintable(denied.err));
         QVERIFY(denied.out.isEmpty());
+    }
+
+    // The Deleted Files mode finds the whole files in the volume's Trash
+    // and saves copies of them; the Trash itself is left as it was, and
+    // saving into the volume is refused as for the Volume Scan.
+    void deletedFilesOfAMountedVolume()
+    {
+        const QString image = m_dir.filePath(u"trash-volume.img"_s);
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(16 * 1048576));
+        file.close();
+        LoopImage loop(image, false);
+        const QString mountPoint = m_dir.filePath(u"trash-volume"_s);
+        if (loop.device().isEmpty() || !loop.format(loop.device(), u"ext4"_s, u"TRASH"_s) || !loop.mount(loop.device(), mountPoint))
+            QSKIP(qPrintable(loop.problem));
+        const QByteArray photo = wholeJpegBytes(3000);
+        const QString trashed = mountPoint + u"/.Trash-0/files/holiday.jpg"_s;
+        QVERIFY(writeFile(trashed, photo));
+        QVERIFY(writeFile(mountPoint + u"/.Trash-0/info/holiday.jpg.trashinfo"_s,
+                          "[Trash Info]\nPath=photos/holiday.jpg\nDeletionDate=2026-11-30T09:15:00\n"));
+        // A file that merely looks like a picture and still exists is no hit.
+        QVERIFY(writeFile(mountPoint + u"/photos/kept.jpg"_s, wholeJpegBytes(2000)));
+        ::sync();
+        // Root's own Trash would add whatever this machine holds there.
+        const QStringList environment{u"XDG_DATA_HOME="_s + m_dir.filePath(u"empty-data-home"_s)};
+
+        struct Case {
+            const char *name;
+            QStringList extra;
+            int exitCode;
+            QString message;
+            QString savedInto;  // where the copy must be, or empty
+        };
+        const QString elsewhere = m_dir.filePath(u"from-trash"_s);
+        const QList<Case> cases{
+            {"listed, nothing saved", {u"--list"_s}, 0, u"Scan complete: 1 files found"_s, {}},
+            {"saved as a copy elsewhere", {u"-o"_s, elsewhere}, 0, u"Saved: 1 files"_s, elsewhere},
+            {"saving onto the volume refused", {u"-o"_s, mountPoint + u"/out"_s}, 1, u"the same disk as "_s + loop.device(), {}},
+            {"onto the volume when insisted", {u"-o"_s, mountPoint + u"/out"_s, u"--allow-same-device"_s}, 0,
+             u"Warning: saving onto the scanned disk"_s, mountPoint + u"/out"_s},
+        };
+        for (const Case &c : cases) {
+            const Run run = carve(QStringList{u"--deleted"_s, mountPoint, u"--types"_s, u"jpg"_s} + c.extra, environment);
+            QVERIFY2(run.exitCode == c.exitCode && run.err.contains(c.message), qPrintable(c.name + u": "_s + run.err));
+            if (c.extra.contains(u"--list"_s)) {
+                const QStringList fields = run.out.section(u'\n', 0, 0).split(u'\t');
+                QVERIFY2(fields.size() == 10 && fields[2] == u"JPEG"_s && fields[8] == u"Deleted"_s, qPrintable(run.out));
+                QVERIFY2(run.out.count(u'\n') == 1, qPrintable(run.out));
+            }
+            if (c.savedInto.isEmpty()) {
+                QVERIFY2(!QFileInfo::exists(mountPoint + u"/out"_s), c.name);
+                continue;
+            }
+            const QStringList saved = entriesOf(c.savedInto).filter(u".jpg"_s);
+            QVERIFY2(saved.size() == 1, qPrintable(c.name + u": "_s + entriesOf(c.savedInto).join(u", "_s)));
+            QVERIFY2(readFile(c.savedInto + u'/' + saved.first()) == photo, c.name);
+            const auto rows = reportRows(c.savedInto + u"/quorvel-report.tsv"_s);
+            QVERIFY2(rows.size() == 1 && rows[0][u"status"_s] == u"saved"_s, c.name);
+        }
+        QCOMPARE(readFile(trashed), photo);
+        QVERIFY(QFileInfo::exists(mountPoint + u"/.Trash-0/info/holiday.jpg.trashinfo"_s));
     }
 
     // A raw scan of a real disk and its partitions, saving into the mounted
