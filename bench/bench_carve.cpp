@@ -19,24 +19,13 @@
 #include <cstring>
 #include <vector>
 
+#include "benchrandom.h"
 #include "carving/carveengine.h"
 #include "carving/carver.h"
 #include "carving/carvescan.h"
 
 namespace {
 constexpr std::size_t MiB = 1024 * 1024;
-
-struct XorShift {
-    std::uint64_t s;
-    std::uint64_t next()
-    {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return s;
-    }
-    std::size_t below(std::size_t n) { return std::size_t(next() % n); }
-};
 
 struct Planted {
     std::size_t offset;

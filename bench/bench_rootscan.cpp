@@ -31,6 +31,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "benchrandom.h"
 #include "carving/directscan.h"
 #include "carving/elevatedscan.h"
 #include "system/platform.h"
@@ -39,17 +40,6 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 constexpr qint64 block = 8 * MiB;
-
-struct XorShift {
-    quint64 state = 0x9E3779B97F4A7C15ULL;
-    quint64 next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    }
-};
 
 // Random data with a JPEG planted every 64 MiB, across a 10 MiB boundary
 // where one falls inside the block.

@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "benchrandom.h"
 #include "carving/carvedhits.h"
 #include "carving/directscan.h"
 
@@ -52,17 +53,6 @@ const QList<QByteArray> &plants()
     }();
     return files;
 }
-
-struct XorShift {
-    quint64 state = 0x9E3779B97F4A7C15ULL;
-    quint64 next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    }
-};
 
 bool writeImage(const QString &path, qint64 size)
 {
