@@ -14,9 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "snapshots/linuxsnapshots.h"
+#include "snapshots/snapshotparsers.h"
 #include "system/platform.h"
 #include "system/safefile.h"
-#include "system/snapshotcount.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -230,55 +231,29 @@ std::optional<QStringList> indexedPaths(Platform &platform, const QString &folde
     return paths;
 }
 
-QStringList canonicalNames(const QString &device)
-{
-    QStringList names = {device};
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    if (!canonical.isEmpty() && canonical != device)
-        names.append(canonical);
-    return names;
-}
-
-bool answered(const RawToolResult &run)
-{
-    return run.launched && run.exitStatus == 0;
-}
-
 // Snapper and LVM thin volumes make their snapshots with the file system's
-// or the volume manager's own means, so the tools see the same snapshots;
-// the first that answers for the volume is taken, never a sum.
+// or the volume manager's own means, so the tools see the same snapshots:
+// the first that lists any for the volume is taken, never a sum. The runs
+// and their reading are the Snapshots screen's, so that both show one number.
 int linuxSnapshotCount(Platform &platform, const VolumeInfo &volume)
 {
     const ToolPaths &tools = platform.tools();
     const QStringList available = platform.snapshotTools();
-    CommandRunner &runner = platform.runner();
     const bool asRoot = ::geteuid() == 0;
-    if (volume.fileSystem == u"btrfs"_s && available.contains(tools.btrfs)) {
-        const RawToolResult run =
-            runner.runRaw(tools.btrfs, SnapshotCount::btrfsArguments(volume.mountPoint), StreamMode::outputOnly);
-        if (answered(run))
-            return SnapshotCount::fromBtrfsList(QString::fromUtf8(run.output));
-    }
-    if (available.contains(tools.snapper)) {
-        const RawToolResult configs =
-            runner.runRaw(tools.snapper, SnapshotCount::snapperConfigArguments(asRoot), StreamMode::outputOnly);
-        const std::optional<QString> config =
-            answered(configs) ? SnapshotCount::snapperConfigFor(configs.output, volume.mountPoint) : std::nullopt;
-        if (config) {
-            const RawToolResult list =
-                runner.runRaw(tools.snapper, SnapshotCount::snapperListArguments(*config, asRoot), StreamMode::outputOnly);
-            if (answered(list)) {
-                if (const std::optional<int> count = SnapshotCount::fromSnapperList(list.output))
-                    return *count;
-            }
-        }
-    }
-    if (available.contains(tools.lvs)) {
-        const RawToolResult run = runner.runRaw(tools.lvs, SnapshotCount::lvsArguments(), StreamMode::outputOnly);
-        if (answered(run)) {
-            if (const std::optional<int> count = SnapshotCount::fromLvsReport(run.output, canonicalNames(volume.device)))
-                return *count;
-        }
+    const QList<std::pair<SnapshotTool, QString>> order = {
+        {SnapshotTool::btrfsSnapshots, volume.fileSystem == u"btrfs"_s ? tools.btrfs : QString()},
+        {SnapshotTool::snapper, tools.snapper},
+        {SnapshotTool::lvs, tools.lvs},
+    };
+    for (const auto &[tool, program] : order) {
+        if (program.isEmpty() || !available.contains(program))
+            continue;
+        const RawToolResult run = platform.runner().runRaw(
+            program, snapshotToolArguments(tool, volume.mountPoint, asRoot), StreamMode::outputOnly);
+        if (!run.launched || run.exitStatus != 0)
+            continue;
+        if (const int count = snapshotsOfVolume(tool, QString::fromUtf8(run.output), volume); count > 0)
+            return count;
     }
     return 0;
 }
@@ -291,7 +266,7 @@ int snapshotCount(Platform &platform, const VolumeInfo &volume)
     if (tmutil.isEmpty())
         return 0;
     const ToolResult run = platform.runner().run(tmutil, {u"listlocalsnapshots"_s, volume.mountPoint}, StreamMode::outputOnly);
-    return run.launched ? SnapshotCount::fromTmutil(run.output.value_or(QString())) : 0;
+    return run.launched ? countTmutilSnapshots(run.output.value_or(QString())) : 0;
 }
 
 QString pathExtension(const QString &path)

@@ -48,8 +48,9 @@ class Platform;
 //
 // - macOS: `tmutil listlocalsnapshots`, and `mdfind -onlyin` with a Spotlight
 //   query built from the extensions.
-// - Linux: btrfs, Snapper or LVM, whichever answers first for the volume (a
-//   file system without any counts 0); `locate -0` with the folder as a
+// - Linux: the first of btrfs, Snapper and LVM that lists snapshots of the
+//   volume, counted as the Snapshots screen lists them (a file system
+//   without any counts 0); `locate -0` with the folder as a
 //   literal prefix, the extensions filtered here. A path counts as gone only
 //   when lstat says it does not exist (ENOENT/ENOTDIR), not when it merely
 //   can't be reached.

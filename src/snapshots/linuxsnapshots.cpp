@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "snapshots/snapshotparsers.h"
+#include "system/linuxplatform.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -149,45 +150,57 @@ QStringList btrfsFolders(const QString &path, const QList<MountInfoEntry> &fileS
     return folders;
 }
 
+QStringList snapshotToolArguments(SnapshotTool tool, const QString &mountPoint, bool asRoot)
+{
+    switch (tool) {
+    // -a names every path from the top-level subvolume, whichever subvolume
+    // is mounted where the file system is listed.
+    case SnapshotTool::btrfsSnapshots:
+        return {u"subvolume"_s, u"list"_s, u"-a"_s, u"-s"_s, u"-u"_s, u"-q"_s, mountPoint};
+    case SnapshotTool::btrfsSubvolumes:
+        return {u"subvolume"_s, u"list"_s, u"-a"_s, u"-u"_s, u"-q"_s, mountPoint};
+    case SnapshotTool::snapper: {
+        QStringList arguments = {u"--jsonout"_s, u"list"_s, u"--all-configs"_s, u"--disable-used-space"_s};
+        // Root reads the configs itself; a user goes through snapperd,
+        // which admits those its configs allow.
+        if (asRoot)
+            arguments.prepend(u"--no-dbus"_s);
+        return arguments;
+    }
+    case SnapshotTool::lvs:
+        return {u"--reportformat"_s, u"json"_s, u"-o"_s, u"lv_name,lv_uuid,lv_time,origin,vg_name,lv_attr,lv_path"_s};
+    case SnapshotTool::zfs:
+        return {u"list"_s, u"-H"_s, u"-p"_s, u"-t"_s, u"snapshot"_s, u"-o"_s, u"name,guid,creation"_s, u"-s"_s,
+                u"creation"_s};
+    }
+    return {};
+}
+
 QList<SnapshotToolRun> linuxSnapshotRuns(const LinuxSnapshotSources &sources, const ToolPaths &tools)
 {
     QList<SnapshotToolRun> runs;
     if (!tools.btrfs.isEmpty()) {
         // One listing per file system, through the first mount a user
-        // would recognise; -a names every path from the top-level subvolume
-        // whichever subvolume is mounted there.
+        // would recognise.
         QSet<QString> listed;
         for (const MountInfoEntry &mount : sources.mounts) {
             if (mount.fileSystem != u"btrfs"_s || !isUserVolumeMount(mount) || listed.contains(mount.source))
                 continue;
             listed.insert(mount.source);
-            runs.append({SnapshotTool::btrfsSnapshots, tools.btrfs,
-                         {u"subvolume"_s, u"list"_s, u"-a"_s, u"-s"_s, u"-u"_s, u"-q"_s, mount.mountPoint}, mount.source});
-            runs.append({SnapshotTool::btrfsSubvolumes, tools.btrfs,
-                         {u"subvolume"_s, u"list"_s, u"-a"_s, u"-u"_s, u"-q"_s, mount.mountPoint}, mount.source});
+            for (const SnapshotTool tool : {SnapshotTool::btrfsSnapshots, SnapshotTool::btrfsSubvolumes})
+                runs.append({tool, tools.btrfs, snapshotToolArguments(tool, mount.mountPoint, sources.asRoot), mount.source});
         }
-    }
-    if (!tools.snapper.isEmpty() && sources.hasSnapperConfigs) {
-        QStringList arguments;
-        // Root reads the configs itself; a user goes through snapperd,
-        // which admits those its configs allow.
-        if (sources.asRoot)
-            arguments.append(u"--no-dbus"_s);
-        arguments += {u"--jsonout"_s, u"list"_s, u"--all-configs"_s, u"--disable-used-space"_s};
-        runs.append({SnapshotTool::snapper, tools.snapper, arguments, QString()});
-    }
-    if (!tools.lvs.isEmpty() && sources.hasLvmVolumes) {
-        runs.append({SnapshotTool::lvs, tools.lvs,
-                     {u"--reportformat"_s, u"json"_s, u"-o"_s, u"lv_name,lv_uuid,lv_time,origin,vg_name,lv_attr,lv_path"_s},
-                     QString()});
     }
     const bool hasZfsMount = std::any_of(sources.mounts.begin(), sources.mounts.end(),
                                          [](const MountInfoEntry &mount) { return mount.fileSystem == u"zfs"_s; });
-    if (!tools.zfs.isEmpty() && hasZfsMount) {
-        runs.append({SnapshotTool::zfs, tools.zfs,
-                     {u"list"_s, u"-H"_s, u"-p"_s, u"-t"_s, u"snapshot"_s, u"-o"_s, u"name,guid,creation"_s, u"-s"_s,
-                      u"creation"_s},
-                     QString()});
+    const QList<std::pair<SnapshotTool, QString>> others = {
+        {SnapshotTool::snapper, sources.hasSnapperConfigs ? tools.snapper : QString()},
+        {SnapshotTool::lvs, sources.hasLvmVolumes ? tools.lvs : QString()},
+        {SnapshotTool::zfs, hasZfsMount ? tools.zfs : QString()},
+    };
+    for (const auto &[tool, program] : others) {
+        if (!program.isEmpty())
+            runs.append({tool, program, snapshotToolArguments(tool, QString(), sources.asRoot), QString()});
     }
     return runs;
 }
@@ -330,6 +343,36 @@ SnapshotListing assembleLinuxSnapshots(const LinuxSnapshotSources &sources, cons
     listing.entries += others;
     sortNewestFirst(listing.entries);
     return listing;
+}
+
+int snapshotsOfVolume(SnapshotTool tool, const QString &output, const VolumeInfo &volume)
+{
+    // Only the number is wanted, so the zone the times are read in does not
+    // matter.
+    const QTimeZone zone = QTimeZone::utc();
+    switch (tool) {
+    case SnapshotTool::btrfsSnapshots:
+        return int(parseBtrfsSubvolumeList(output, zone).size());
+    case SnapshotTool::snapper: {
+        const QList<SnapperSnapshot> snapshots = parseSnapperList(output, zone);
+        return int(std::count_if(snapshots.begin(), snapshots.end(), [&](const SnapperSnapshot &snapshot) {
+            return QDir::cleanPath(snapshot.subvolume) == QDir::cleanPath(volume.mountPoint);
+        }));
+    }
+    case SnapshotTool::lvs: {
+        // The volume is mounted from /dev/mapper/VG-LV or /dev/dm-N, lvs
+        // names it /dev/VG/LV: all are links to one kernel node.
+        const QString node = kernelNode(volume.device);
+        const QList<LvmSnapshot> snapshots = parseLvsSnapshots(output);
+        return int(std::count_if(snapshots.begin(), snapshots.end(), [&](const LvmSnapshot &snapshot) {
+            return kernelNode(u"/dev/"_s + snapshot.volumeGroup + u'/' + snapshot.origin) == node;
+        }));
+    }
+    case SnapshotTool::btrfsSubvolumes:
+    case SnapshotTool::zfs:
+        break;
+    }
+    return 0;
 }
 
 QString elevatedListingScript(const QList<SnapshotToolRun> &runs, const QString &nonce)

@@ -44,6 +44,10 @@ struct SnapshotToolRun {
     QString device;
 };
 
+// What `tool` is given to list: `mountPoint` is where a btrfs file system is
+// listed through; `asRoot` as in LinuxSnapshotSources.
+QStringList snapshotToolArguments(SnapshotTool tool, const QString &mountPoint, bool asRoot);
+
 // The runs a listing makes: two per btrfs file system (its snapshots with
 // their creation times, and every subvolume so that a snapshot's origin can
 // be found), and one for each other tool that is installed and has
@@ -61,6 +65,13 @@ struct SnapshotToolOutput {
 // UUID. `zone` is the one the tools printed their local times in.
 SnapshotListing assembleLinuxSnapshots(const LinuxSnapshotSources &sources, const QList<SnapshotToolRun> &runs,
                                        const QList<SnapshotToolOutput> &outputs, const QTimeZone &zone);
+
+// How many of the snapshots in the output of snapshotToolArguments(`tool`)
+// belong to `volume`: for btrfs every one of the file system mounted there,
+// for Snapper those of the config whose subvolume is mounted there, for LVM
+// those whose origin is the volume's device under any of its names. The
+// records are the ones the listing above shows; 0 for the other tools.
+int snapshotsOfVolume(SnapshotTool tool, const QString &output, const VolumeInfo &volume);
 
 // One shell text that makes every run (for a single administrator
 // password prompt), each run's output between lines carrying `nonce`, with

@@ -120,6 +120,17 @@ QList<SnapshotInfo> parseSnapshotList(const QString &output)
     return snapshots;
 }
 
+int countTmutilSnapshots(const QString &output)
+{
+    int count = 0;
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        if (!line.startsWith(u"Snapshots for"_s) && line.contains(u'.'))
+            ++count;
+    }
+    return count;
+}
+
 QList<BtrfsSubvolume> parseBtrfsSubvolumeList(const QString &output, const QTimeZone &zone)
 {
     // "parent_uuid -" is padded with spaces to the width of a UUID; a

@@ -26,6 +26,11 @@ QList<SnapshotInfo> parseSnapshotList(const QString &output);
 // Newest first, stable; a missing date counts as the earliest one.
 void sortNewestFirst(QList<SnapshotInfo> &snapshots);
 
+// How many snapshots `tmutil listlocalsnapshots MOUNT` names: every line that
+// is not empty, does not begin with "Snapshots for" and holds a "." names
+// one. Lines are taken as they are, untrimmed.
+int countTmutilSnapshots(const QString &output);
+
 // One line of `btrfs subvolume list -a -u -q [-s] PATH`.
 struct BtrfsSubvolume {
     qint64 id = 0;

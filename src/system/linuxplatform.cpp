@@ -163,6 +163,12 @@ BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot)
     return flags;
 }
 
+QString kernelNode(const QString &device)
+{
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    return resolved.isEmpty() ? device : resolved;
+}
+
 bool canReadDevice(const QString &device)
 {
     const QByteArray path = QFile::encodeName(device);
@@ -256,14 +262,6 @@ QString decodeUdevName(const QString &name)
 QString firstLine(const std::optional<QString> &output)
 {
     return output.value_or(QString()).section(u'\n', 0, 0).trimmed();
-}
-
-// /dev/mapper/NAME and /dev/disk/by-*/ are links to the kernel's node; two
-// names of one device compare equal through it.
-QString kernelNode(const QString &device)
-{
-    const QString resolved = QFileInfo(device).canonicalFilePath();
-    return resolved.isEmpty() ? device : resolved;
 }
 
 // The label a mounted file system reports about itself. Any user who can

@@ -74,6 +74,11 @@ qint64 blockDeviceSize(const QString &device, const QString &sysRoot = QStringLi
 
 BlockDeviceFlags blockDeviceFlags(const QString &device, const QString &sysRoot = QStringLiteral("/sys"));
 
+// The kernel's node a device name links to (/dev/mapper/NAME, /dev/VG/LV,
+// /dev/disk/by-*/...), so that two names of one device compare equal; the
+// name itself when it resolves to nothing.
+QString kernelNode(const QString &device);
+
 // Whether `device` can be opened and read: the test for raw access.
 bool canReadDevice(const QString &device);
 

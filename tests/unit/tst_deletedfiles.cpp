@@ -15,7 +15,6 @@
 #include "carving/savecarved.h"
 #include "helpers/fakeplatform.h"
 #include "helpers/testsupport.h"
-#include "system/snapshotcount.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -113,11 +112,12 @@ void trashItem(const QString &trash, const QString &name, const QByteArray &byte
                           "[Trash Info]\nPath=" + origin + "\nDeletionDate=2026-12-06T14:24:17\n"));
 }
 
-VolumeInfo volumeAt(const QString &mountPoint, const QString &fileSystem = u"ext4"_s)
+VolumeInfo volumeAt(const QString &mountPoint, const QString &fileSystem = u"ext4"_s, const QString &device = {})
 {
     VolumeInfo volume;
     volume.mountPoint = mountPoint;
     volume.fileSystem = fileSystem;
+    volume.device = device;
     return volume;
 }
 
@@ -148,44 +148,44 @@ private Q_SLOTS:
                               u"/V/.Trashes/501/b.png"_s}));
     }
 
-    void snapshotListings_data()
+    // The stand-ins print the captured listings whatever they are asked,
+    // except that btrfs lists every subvolume (7) without -s: five btrfs
+    // snapshots of the file system, three Snapper snapshots of the config on
+    // /tmp/q15cap/sub, and LVM snapshots of vgtest/data (2) and
+    // vgthin/thinvol.
+    void linuxSnapshotCountIsTheListings_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<int>("expected"); // -1: no answer
-        QTest::addRow("tmutil") << u"tmutil-listlocalsnapshots.txt"_s << QByteArray() << 2;
-        QTest::addRow("tmutil, odd lines") << QString() << QByteArray("Snapshots for disk /:\n\nno dot\n a.b\n") << 1;
-        QTest::addRow("btrfs") << u"btrfs-subvolume-list-s.txt"_s << QByteArray() << 2;
-        QTest::addRow("snapper") << u"snapper-list.json"_s << QByteArray() << 2;
-        QTest::addRow("snapper, not its output") << u"snapper-"_s << QByteArray("Unknown config.\n") << -1;
-        QTest::addRow("lvs") << u"lvs-snapshot-origins.json"_s << QByteArray() << 1;
-        QTest::addRow("lvs, not a logical volume") << u"lvs-"_s << QByteArray(R"({"report": [{"lv": []}]})") << -1;
+        QTest::addColumn<QString>("fileSystem");
+        QTest::addColumn<QString>("mountPoint");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("btrfs");
+        QTest::addColumn<int>("expected");
+        QTest::addRow("btrfs: every snapshot of the file system")
+            << u"btrfs"_s << u"/tmp/q15cap/mnt"_s << u"/dev/loop0"_s << u"btrfs"_s << 5;
+        QTest::addRow("btrfs lists none: Snapper's config of the mount")
+            << u"btrfs"_s << u"/tmp/q15cap/sub/"_s << u"/dev/loop0"_s << u"silent"_s << 3;
+        QTest::addRow("btrfs is not asked about another file system")
+            << u"ext4"_s << u"/tmp/q15cap/sub"_s << u"/dev/sda1"_s << u"btrfs"_s << 3;
+        QTest::addRow("LVM: the snapshots of the volume's logical volume")
+            << u"ext4"_s << u"/mnt"_s << u"/dev/vgtest/data"_s << u"btrfs"_s << 2;
+        QTest::addRow("LVM: a volume of that name in another group")
+            << u"ext4"_s << u"/mnt"_s << u"/dev/vgthin/data"_s << u"btrfs"_s << 0;
     }
-    void snapshotListings()
+    void linuxSnapshotCountIsTheListings()
     {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, output);
-        QFETCH(int, expected);
-        if (file.contains(u'.'))
-            output = readFile(QStringLiteral(QUORVEL_TEST_DATA "/captured/") + file);
-        std::optional<int> count;
-        if (file.isEmpty() || file.startsWith(u"tmutil"_s))
-            count = SnapshotCount::fromTmutil(QString::fromUtf8(output));
-        else if (file.startsWith(u"btrfs"_s))
-            count = SnapshotCount::fromBtrfsList(QString::fromUtf8(output));
-        else if (file.startsWith(u"snapper"_s))
-            count = SnapshotCount::fromSnapperList(output);
-        else
-            count = SnapshotCount::fromLvsReport(output, {u"/dev/dm-3"_s, u"/dev/mapper/vgtest-data"_s});
-        QCOMPARE(count.value_or(-1), expected);
-    }
-
-    void snapperConfigOfTheVolume()
-    {
-        const QByteArray configs = R"({"configs": [{"config": "root", "subvolume": "/"},
-                                                   {"config": "home", "subvolume": "/home"}]})";
-        QCOMPARE(SnapshotCount::snapperConfigFor(configs, u"/home/"_s), u"home"_s);
-        QVERIFY(!SnapshotCount::snapperConfigFor(configs, u"/mnt"_s));
+        QFETCH(QString, fileSystem);
+        QFETCH(QString, mountPoint);
+        QFETCH(QString, device);
+        QFETCH(QString, btrfs);
+        ToolPaths tools = linuxTools();
+        tools.btrfs = toolsFolder + u'/' + btrfs;
+        tools.snapper = toolsFolder + u"/snapper"_s;
+        tools.lvs = toolsFolder + u"/lvs"_s;
+        ScanPlatform platform(PlatformKind::gnuLinux, tools);
+        Recorder sink;
+        const DeletedFiles::Counts counts = DeletedFiles::scanSnapshotsAndSpotlight(
+            platform, volumeAt(mountPoint, fileSystem, device), defaultSignatures(), sink);
+        QTEST(counts.snapshots, "expected");
     }
 
     // The user's own Trash folders on Linux, read directly: the home trash

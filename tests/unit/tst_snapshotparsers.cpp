@@ -91,6 +91,13 @@ private Q_SLOTS:
         QCOMPARE(seenDates, dates);
     }
 
+    // Lines are taken untrimmed; the header and lines without a dot name no
+    // snapshot.
+    void tmutilLines()
+    {
+        QCOMPARE(countTmutilSnapshots(u"Snapshots for disk /:\n\nno dot\n a.b\n"_s), 1);
+    }
+
     // btrfs prints otime in its own zone: the same text means another
     // instant in Berlin than in UTC.
     void btrfsListInTheToolsZone_data()
