@@ -65,17 +65,21 @@ struct Sample {
     const char *header;
     qint64 size;
     CarvedFileHealth health;
+    // The walk's finding: a whole file's length, or why it was refused.
+    qint64 verifiedLength;
+    const char *refusal;
 };
 
 const Sample samples[] = {
-    {"JPEG", "jpg", "FFD8FFE0", 2'481'152, CarvedFileHealth::good},
-    {"PNG", "png", "89504E470D0A1A0A", 734'003, CarvedFileHealth::good},
-    {"PDF", "pdf", "25504446", 1'204'224, CarvedFileHealth::partial},
-    {"ZIP/DOCX", "zip", "504B0304", 88'113, CarvedFileHealth::good},
-    {"MP4", "mp4", "0000001866747970", 48'211'968, CarvedFileHealth::fragment},
-    {"JPEG", "jpg", "FFD8FFE1", 3'907'584, CarvedFileHealth::good},
-    {"GIF", "gif", "47494638", 45'056, CarvedFileHealth::unknown},
-    {"MP3 (ID3)", "mp3", "494433", 5'242'880, CarvedFileHealth::partial},
+    {"JPEG", "jpg", "FFD8FFE0", 2'481'152, CarvedFileHealth::good, 2'203'417, nullptr},
+    {"PNG", "png", "89504E470D0A1A0A", 734'003, CarvedFileHealth::good, 734'003, nullptr},
+    {"PDF", "pdf", "25504446", 1'204'224, CarvedFileHealth::partial, 0, "no %%EOF that closes it"},
+    {"ZIP/DOCX", "zip", "504B0304", 88'113, CarvedFileHealth::good, 88'113, nullptr},
+    {"MP4", "mp4", "0000001866747970", 48'211'968, CarvedFileHealth::fragment, 0, "ends past the end of the device"},
+    {"JPEG", "jpg", "FFD8FFE1", 3'907'584, CarvedFileHealth::good, 4'118'306, nullptr},
+    {"GIF", "gif", "47494638", 45'056, CarvedFileHealth::unknown, 0, "bad block at 12.3 kB"},
+    {"MP3 (ID3)", "mp3", "494433", 5'242'880, CarvedFileHealth::partial, 7'864'512, nullptr},
+    {"BMP", "bmp", "424D", 1'048'576, CarvedFileHealth::unknown, 0, "pixel data larger than the file"},
 };
 
 QList<CarvedFile> sampleHits(int count, quint64 firstOffset)
@@ -92,8 +96,39 @@ QList<CarvedFile> sampleHits(int count, quint64 firstOffset)
         file.health = sample.health;
         file.sourcePath = u"/dev/sdb1"_s;
         file.data = CarvedData::fromBytes(QByteArray::fromHex(sample.header) + QByteArray(64, 'x'));
+        file.verification.state = sample.refusal ? Verification::State::unverified : Verification::State::verified;
+        file.verification.length = sample.refusal ? 0 : sample.verifiedLength + i * 4096;
+        file.verification.reason = sample.refusal ? QString::fromLatin1(sample.refusal) : QString();
         hits.append(file);
         offset += quint64(sample.size) * 3 + 0x1c400 * quint64(i + 1);
+    }
+    return hits;
+}
+
+// Whole files found in the camera card's Trash, shown where they lay before.
+// They are made in `trash`, so that they can be recovered like real ones.
+QList<CarvedFile> trashHits(const QString &trash)
+{
+    QList<CarvedFile> hits;
+    const struct {
+        const char *name;
+        const char *type;
+        const char *extension;
+        qint64 size;
+    } items[] = {{"IMG_0412.JPG", "JPEG", "jpg", 3'411'882}, {"Lease 2024.pdf", "PDF", "pdf", 412'907}};
+    for (const auto &item : items) {
+        CarvedFile file;
+        file.signatureType = QString::fromLatin1(item.type);
+        file.fileExtension = QString::fromLatin1(item.extension);
+        file.estimatedSize = item.size;
+        file.health = CarvedFileHealth::good;
+        file.recoveryStatus = RecoveryStatus::deleted;
+        file.sourcePath = trash + u"/"_s + QString::fromUtf8(item.name);
+        QFile made(file.sourcePath);
+        if (made.open(QIODevice::WriteOnly))
+            made.write(QByteArray(4096, 'x'));
+        file.originalPath = u"/media/alex/EOS_DIGITAL/DCIM/100CANON/"_s + QString::fromUtf8(item.name);
+        hits.append(file);
     }
     return hits;
 }
@@ -229,8 +264,10 @@ QUORVEL_SHOTS(deepscan)
     // runs as the Deleted Files mode of the camera card, so that the scanned
     // source is a device, as it is for the same-device warning.
     auto pacer = std::make_shared<Pacer>();
-    service->setDeletedFilesScan([pacer](ReviewingSink &sink, const VolumeInfo &, const QList<FileSignature> &) {
+    QTemporaryDir trash;
+    service->setDeletedFilesScan([pacer, trashPath = trash.path()](ReviewingSink &sink, const VolumeInfo &, const QList<FileSignature> &) {
         pacer->stop();
+        sink.postCarvedFiles(trashHits(trashPath));
         sink.postCarvedFiles(sampleHits(37, 0x2f1000));
         const qint64 total = 2926 * MiB;
         const auto status = [total](qint64 scanned) {
@@ -272,6 +309,8 @@ QUORVEL_SHOTS(deepscan)
     shots.save(u"deepscan-6-progress-42.png"_s);
     pacer->go.release();
     waitFor(shots, [&] { return !service->isScanning(); });
+    // A card full of junk matches: past the list's limit they are only counted.
+    service->carvedFiles()->append({}, {{u"BMP"_s, 31'208}, {u"MP3"_s, 4'417}});
     shots.settle(500);
 
     // Results: existing hits hidden, then shown with some hits chosen.
@@ -283,6 +322,11 @@ QUORVEL_SHOTS(deepscan)
     screen->setHideExistingFiles(false);
     shots.settle(400);
     shots.save(u"deepscan-8-results-existing-shown.png"_s);
+    screen->setShowUnverified(true);
+    shots.settle(400);
+    shots.save(u"deepscan-8b-results-unverified-shown.png"_s);
+    screen->setShowUnverified(false);
+    shots.settle(300);
 
     // The folder dialog answers as a user would; the same-device warning
     // comes first, then a save that is caught halfway, then its counts.

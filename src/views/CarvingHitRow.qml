@@ -23,6 +23,7 @@ Item {
     required property string signatureType
     required property string sizeText
     required property string offsetText
+    required property bool hasData
     required property string sourcePath
     required property string matchedExistingPath
     // Where a file found in the Trash lay before it was deleted; empty for
@@ -124,7 +125,9 @@ Item {
                 visible: root.verificationText.length > 0
                 symbol: root.verificationIcon
                 label: root.isVerified ? "Verified" : "Unverified"
-                tint: root.verificationColor
+                // A hit no walk looked at (a whole file) has no colour; the
+                // hidden badge still needs one.
+                tint: root.verificationColor.length > 0 ? root.verificationColor : "textMuted"
             }
         }
         Row {
@@ -154,8 +157,10 @@ Item {
         }
         Text {
             Layout.preferredWidth: 120
-            text: root.offsetText
-            color: Theme.alpha(Theme.neonBlue, 0.7)
+            // A whole file (from the Trash, or an existing file) was not cut
+            // out of the device, so no offset of its own says where it lies.
+            text: root.hasData ? root.offsetText : "whole file"
+            color: Theme.alpha(Theme.neonBlue, root.hasData ? 0.7 : 0.4)
             font: Theme.mono(10, Font.Normal)
         }
         Text {

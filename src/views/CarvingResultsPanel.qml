@@ -174,4 +174,35 @@ ColumnLayout {
             }
         }
     }
+
+    // Past the list's limit unverified hits are only counted; without this
+    // line the list would look complete while the toggle's count says not.
+    Rectangle {
+        objectName: "notListedBar"
+        Layout.fillWidth: true
+        visible: root.service.unverifiedNotListedText.length > 0
+        implicitHeight: notListed.implicitHeight + 10
+        color: Theme.alpha(Theme.backgroundPanel, 0.5)
+
+        Row {
+            anchors.left: parent.left
+            anchors.leftMargin: 12
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 6
+            Icon {
+                anchors.verticalCenter: parent.verticalCenter
+                symbol: "info.circle"
+                size: 10
+                color: Theme.neonPurple
+            }
+            Text {
+                id: notListed
+                objectName: "notListedText"
+                anchors.verticalCenter: parent.verticalCenter
+                text: root.service.unverifiedNotListedText
+                color: Theme.textMuted
+                font: Theme.mono(9, Font.Normal)
+            }
+        }
+    }
 }

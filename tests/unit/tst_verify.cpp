@@ -4,6 +4,7 @@
 #include <random>
 
 #include "carving/verify/checksums.h"
+#include "carving/verify/hitverifier.h"
 #include "carving/verify/walkers.h"
 #include "helpers/samplefiles.h"
 #include "model/bytesource.h"
@@ -59,6 +60,36 @@ private:
     QByteArray m_bytes;
 };
 
+// A large device of zeros with a few pieces planted in it, that counts
+// what is read through it; no memory is taken for the zeros.
+class PlantedSource : public ByteSource
+{
+public:
+    explicit PlantedSource(quint64 size)
+        : m_size(size)
+    {
+    }
+    void plant(quint64 offset, const QByteArray &bytes) { m_planted.append({offset, bytes}); }
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *) const override
+    {
+        const quint64 end = std::min(m_size, offset + quint64(length));
+        *out = QByteArray(qsizetype(end > offset ? end - offset : 0), '\0');
+        for (const auto &[at, bytes] : m_planted) {
+            for (qsizetype i = 0; i < bytes.size(); ++i) {
+                if (at + quint64(i) >= offset && at + quint64(i) < end)
+                    (*out)[qsizetype(at + quint64(i) - offset)] = bytes[i];
+            }
+        }
+        bytesRead += quint64(out->size());
+        return true;
+    }
+    mutable quint64 bytesRead = 0;
+
+private:
+    quint64 m_size;
+    QList<std::pair<quint64, QByteArray>> m_planted;
+};
+
 } // namespace
 
 class TestVerify : public QObject
@@ -93,6 +124,8 @@ private Q_SLOTS:
     void limitsAndReasons_data();
     void limitsAndReasons();
     void searchMemoMatchesPlainSearch();
+    void endSearchesStayWithinBudget_data();
+    void endSearchesStayWithinBudget();
 
 private:
     QTemporaryDir m_folder;
@@ -405,6 +438,79 @@ void TestVerify::searchMemoMatchesPlainSearch()
         remembered.setSearchMemo(&memo);
         QCOMPARE(remembered.find("%%EOF", from, to), plain.find("%%EOF", from, to));
     }
+}
+
+void TestVerify::endSearchesStayWithinBudget_data()
+{
+    QTest::addColumn<int>("junkHeaders");     // PDF headers with no end, 8 MiB apart from 0 on
+    QTest::addColumn<quint64>("base");
+    QTest::addColumn<quint64>("scannedPerByte");
+    QTest::addColumn<bool>("realPdf");        // a whole PDF after them, longer than its read-ahead
+    QTest::addColumn<quint64>("mostRead");
+
+    constexpr quint64 MiB = 1024 * 1024;
+    // Unbounded, each header would read on to the end of the 128 MiB device.
+    QTest::addRow("junk, fixed budget") << 12 << 4 * MiB << quint64(0) << false << 4 * MiB;
+    QTest::addRow("junk, budget grows with the scan") << 12 << quint64(0) << quint64(16) << false << 6 * MiB;
+    QTest::addRow("nothing past the read-ahead") << 12 << quint64(0) << quint64(0) << false << quint64(0);
+    QTest::addRow("real PDF within budget") << 0 << 4 * MiB << quint64(0) << true << 4 * MiB;
+    QTest::addRow("real PDF after junk") << 3 << 4 * MiB << quint64(8) << true << 7 * MiB;
+}
+
+void TestVerify::endSearchesStayWithinBudget()
+{
+    QFETCH(int, junkHeaders);
+    QFETCH(quint64, base);
+    QFETCH(quint64, scannedPerByte);
+    QFETCH(bool, realPdf);
+    QFETCH(quint64, mostRead);
+    const SampleFile *pdf = sample(QStringLiteral("pdf"));
+    if (realPdf && (!pdf || pdf->bytes.isEmpty()))
+        QSKIP("no PDF encoder");
+
+    constexpr quint64 MiB = 1024 * 1024;
+    constexpr quint64 deviceSize = 128 * MiB;
+    // The scan holds only each hit's first bytes, so every search for an
+    // end goes through the source.
+    constexpr qsizetype readAhead = 256;
+    const auto source = std::make_shared<PlantedSource>(deviceSize);
+    const QByteArray junk = QByteArray("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Length 99 >>\nstream\n");
+    QList<std::pair<quint64, QByteArray>> hits;
+    for (int i = 0; i < junkHeaders; ++i)
+        hits.append({quint64(i) * 8 * MiB, junk});
+    const quint64 realAt = quint64(junkHeaders) * 8 * MiB + 12345;
+    if (realPdf)
+        hits.append({realAt, pdf->bytes});
+
+    QList<FileSignature> signatures;
+    for (const FileSignature &signature : defaultSignatures()) {
+        if (signature.typeName == QLatin1String("PDF"))
+            signatures.append(signature);
+    }
+    QCOMPARE(signatures.size(), 1);
+    HitVerifier verifier(signatures);
+    verifier.setSearchBudget({base, scannedPerByte});
+    for (const auto &[offset, bytes] : hits)
+        source->plant(offset, bytes);
+    for (const auto &[offset, bytes] : hits) {
+        CarvedFile hit;
+        hit.signatureType = QStringLiteral("PDF");
+        hit.offset = offset;
+        QList<CarvedFile> batch{hit};
+        const QByteArray head = bytes.left(readAhead);
+        verifier.verify(batch, {spanOf(head), offset, source, deviceSize});
+        const Verification &result = batch.constFirst().verification;
+        if (offset == realAt) {
+            QVERIFY2(result.isVerified(), qPrintable(result.reason));
+            QCOMPARE(result.length, qint64(pdf->bytes.size()));
+        } else {
+            QVERIFY(result.isUnverified());
+        }
+    }
+    // Blocks that meet overlap by a few bytes, read twice; and a walk that
+    // found its end reads one block on to see whether an update follows.
+    constexpr quint64 slack = HitBytes::maxView + 64 * 1024;
+    QVERIFY2(source->bytesRead <= mostRead + slack, qPrintable(QString::number(source->bytesRead)));
 }
 
 QTEST_GUILESS_MAIN(TestVerify)

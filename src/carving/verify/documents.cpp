@@ -8,6 +8,7 @@
 
 #include "carving/verify/walkers.h"
 #include "carving/verify/walkutil.h"
+#include "model/bytecount.h"
 
 namespace Verify {
 
@@ -102,6 +103,9 @@ Outcome walkPdf(HitBytes &bytes, WalkLog *)
         if (eof == HitBytes::npos) {
             if (end != 0)
                 return Outcome::ok(end);
+            if (bytes.searchWasCut())
+                return Outcome::refused(QStringLiteral("no %%EOF in its first ") + formatByteCount(qint64(bytes.searchedTo())),
+                                        bytes.searchedTo());
             return Outcome::refused(QStringLiteral("no %%EOF that closes it"), bytes.limit());
         }
         pos = eof + 5;

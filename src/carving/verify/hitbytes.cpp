@@ -171,6 +171,29 @@ quint64 HitBytes::findPlain(QByteArrayView pattern, quint64 from, quint64 to)
 
 quint64 HitBytes::find(QByteArrayView pattern, quint64 from, quint64 to)
 {
+    if (!m_searchBudget)
+        return findUnbudgeted(pattern, from, to);
+    // The budget is spent on reads, so the search runs with the limit
+    // lowered to where the budget reaches: view() then never reads past it,
+    // and nothing is read that the budget does not pay for.
+    const quint64 reach = quint64(m_memory.size()) + std::min(*m_searchBudget, unknownEnd - m_memory.size());
+    const quint64 typeLimit = m_typeLimit;
+    const bool capped = reach < limit();
+    if (capped)
+        m_typeLimit = reach;
+    const quint64 fetchedBefore = m_fetched;
+    const quint64 found = findUnbudgeted(pattern, from, to);
+    m_typeLimit = typeLimit;
+    *m_searchBudget -= std::min(*m_searchBudget, m_fetched - fetchedBefore);
+    if (capped && found == npos && to > reach) {
+        m_searchCut = true;
+        m_searchedTo = reach;
+    }
+    return found;
+}
+
+quint64 HitBytes::findUnbudgeted(QByteArrayView pattern, quint64 from, quint64 to)
+{
     if (!m_memo || pattern != QByteArrayView(m_memo->m_pattern))
         return findPlain(pattern, from, to);
     const quint64 end = limit();

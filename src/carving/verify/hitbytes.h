@@ -61,6 +61,17 @@ public:
     // The type's largest file size; walks never look beyond it.
     void setTypeLimit(quint64 maxFileSize) { m_typeLimit = maxFileSize; }
     void setSearchMemo(SearchMemo *memo) { m_memo = memo; }
+    // Searches for an end marker may read past the in-memory span only while
+    // `*budget` lasts; what they read through the source is taken off it.
+    // A marker that never comes (a header in random data, a file whose end
+    // was overwritten) would otherwise have every such candidate read on to
+    // the type's largest size. Walks that follow size fields are not held
+    // to it: the fields bound them, and junk fails them within a few bytes.
+    void setSearchBudget(quint64 *budget) { m_searchBudget = budget; }
+    // A search gave up where its budget ran out, not at the limit.
+    bool searchWasCut() const { return m_searchCut; }
+    // How far the last search cut short by its budget got.
+    quint64 searchedTo() const { return m_searchedTo; }
 
     quint64 limit() const { return std::min(m_typeLimit, m_sourceRemaining); }
     quint64 sourceRemaining() const { return m_sourceRemaining; }
@@ -86,6 +97,7 @@ public:
 
 private:
     quint64 findPlain(QByteArrayView pattern, quint64 from, quint64 to);
+    quint64 findUnbudgeted(QByteArrayView pattern, quint64 from, quint64 to);
 
     std::span<const std::uint8_t> m_memory;
     std::shared_ptr<const ByteSource> m_source;
@@ -93,6 +105,9 @@ private:
     quint64 m_sourceRemaining = 0;
     quint64 m_typeLimit = unknownEnd;
     SearchMemo *m_memo = nullptr;
+    quint64 *m_searchBudget = nullptr;
+    bool m_searchCut = false;
+    quint64 m_searchedTo = 0;
 
     QByteArray m_block;          // bytes read from the source
     quint64 m_blockStart = 0;    // position of m_block[0]

@@ -118,9 +118,15 @@ void HitVerifier::verify(QList<CarvedFile> &hits, const Bytes &bytes)
         hitBytes.setTypeLimit(quint64(std::max<qint64>(0, info->signature->maxFileSize)));
         if (info->usesPdfMemo)
             hitBytes.setSearchMemo(m_pdfEnds.get());
+        const quint64 allowed = m_budget.base
+            + (m_budget.scannedPerByte != 0 ? hit.offset / m_budget.scannedPerByte : 0);
+        quint64 budget = allowed > m_searchSpent ? allowed - m_searchSpent : 0;
+        const quint64 budgetBefore = budget;
+        hitBytes.setSearchBudget(&budget);
         WalkLog log;
         const Outcome outcome = info->walker(hitBytes, info->walksFrames ? &log : nullptr);
         m_fetched += hitBytes.bytesFetched();
+        m_searchSpent += budgetBefore - budget;
         hit.verification = fromOutcome(outcome);
 
         // Two rows of one family verifying the same bytes: the later row is

@@ -59,6 +59,17 @@ public:
     // Bytes the walks read beyond what was in memory.
     quint64 bytesFetched() const { return m_fetched; }
 
+    // What searches for an end marker (a PDF's "%%EOF", a ZIP entry's data
+    // descriptor) may read past the read-ahead in one scan: `base` bytes,
+    // and one byte for every `scannedPerByte` bytes the scan has passed (0:
+    // none), so that a long scan still finds large files late on while
+    // junk headers cost at most a share of the scan's own reads.
+    struct SearchBudget {
+        quint64 base = 512ULL << 20;
+        quint64 scannedPerByte = 8;
+    };
+    void setSearchBudget(SearchBudget budget) { m_budget = budget; }
+
 private:
     struct Walked {
         quint64 start = 0;
@@ -86,4 +97,6 @@ private:
     std::vector<std::optional<Walked>> m_lastWalk;   // by family
     std::unique_ptr<Verify::SearchMemo> m_pdfEnds;
     quint64 m_fetched = 0;
+    SearchBudget m_budget;
+    quint64 m_searchSpent = 0;
 };
