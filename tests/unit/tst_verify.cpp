@@ -407,7 +407,9 @@ void TestVerify::limitsAndReasons()
         remaining = quint64(png->bytes.size() - 10);
     if (situation == QLatin1String("unreadable"))
         source->unreadableFrom = png->bytes.size() / 2;
-    HitBytes hit(spanOf(png->bytes.left(100)), source, 0, remaining);
+    // The span must outlive the walk: the scan's read-ahead as it holds the head.
+    const QByteArray head = png->bytes.left(100);
+    HitBytes hit(spanOf(head), source, 0, remaining);
     if (situation == QLatin1String("limit"))
         hit.setTypeLimit(quint64(png->bytes.size() - 10));
     const Outcome outcome = walkPng(hit);
