@@ -476,15 +476,6 @@ private:
     int m_fd;
 };
 
-const FileSignature *catalogueRow(const QString &typeName)
-{
-    for (const FileSignature &signature : defaultSignatures()) {
-        if (signature.typeName == typeName)
-            return &signature;
-    }
-    return nullptr;
-}
-
 SaveError sourceChanged(const CarvedFile &file, const QString &why)
 {
     return SaveError{u"POSIX"_s, EIO,
@@ -527,7 +518,7 @@ std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &firs
     }
     if (!file.verification.isVerified())
         return std::nullopt;
-    const FileSignature *signature = catalogueRow(file.signatureType);
+    const FileSignature *signature = signatureNamed(file.signatureType);
     if (!signature)
         return std::nullopt;
     Verify::HitBytes written({}, std::make_shared<WrittenBytes>(fd), 0, quint64(length));

@@ -103,14 +103,8 @@ std::optional<QString> checkFolderSource(const QString &path)
 
 std::optional<QString> checkDestination(const QString &folder)
 {
-    QString existing = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    while (!QFileInfo::exists(existing)) {
-        const QString parent = QFileInfo(existing).path();
-        if (parent == existing)
-            break;
-        existing = parent;
-    }
-    const bool isTheFolder = existing == QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    const QString existing = nearestExistingPath(folder);
+    const bool isTheFolder = QFileInfo::exists(folder);
     if (!QFileInfo(existing).isDir())
         return (isTheFolder ? folder : existing) + u" is not a folder"_s;
     if (::access(QFile::encodeName(existing).constData(), W_OK | X_OK) != 0) {

@@ -18,18 +18,11 @@
 #include "model/bytecount.h"
 #include "model/collisionfreenames.h"
 #include "model/tabseparated.h"
+#include "system/samedevice.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QString nearestExistingFolder(const QString &folder)
-{
-    QString existing = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    while (!QFileInfo::exists(existing) && QFileInfo(existing).path() != existing)
-        existing = QFileInfo(existing).path();
-    return existing;
-}
 
 // The report is written as files are saved, so that it covers them even
 // when the program is ended before it is done.
@@ -151,7 +144,7 @@ SaveOutcome saveHits(const QList<CarvedFile> &hits, const QString &folder, std::
     SaveOutcome outcome;
     // Keep a little room for the report and the file system's own needs.
     constexpr qint64 reserve = 1024 * 1024;
-    const QStorageInfo storage(nearestExistingFolder(folder));
+    const QStorageInfo storage(nearestExistingPath(folder));
     const qint64 available = storage.isValid() ? std::max<qint64>(storage.bytesAvailable() - reserve, 0)
                                                : std::numeric_limits<qint64>::max();
     const Plan chosen = plan(hits, available, storage.isValid() ? storage.blockSize() : 4096, maxBytes);

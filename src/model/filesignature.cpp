@@ -86,3 +86,12 @@ const QList<FileSignature> &defaultSignatures()
     };
     return catalogue;
 }
+
+const FileSignature *signatureNamed(const QString &typeName)
+{
+    for (const FileSignature &signature : defaultSignatures()) {
+        if (signature.typeName == typeName)
+            return &signature;
+    }
+    return nullptr;
+}

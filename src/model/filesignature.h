@@ -39,6 +39,8 @@ struct FileSignature {
 // The built-in catalogue of twenty signatures, in the order scans try them.
 // Built once, thread-safely, on first use; never changed.
 const QList<FileSignature> &defaultSignatures();
+// The catalogue's row for a type name, or null for a name it doesn't have.
+const FileSignature *signatureNamed(const QString &typeName);
 
 // The validator rules by name, for tests and custom lists: each returns false
 // when handed fewer bytes than it needs and never reads past the end.

@@ -58,20 +58,6 @@ bool isUnder(const QString &path, const QString &folder)
     return folder == u"/"_s || path == folder || path.startsWith(folder + u'/');
 }
 
-// The canonical path of `path` or of its nearest existing parent.
-QString nearestExisting(const QString &path)
-{
-    QString candidate = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
-    for (;;) {
-        const QString canonical = QFileInfo(candidate).canonicalFilePath();
-        if (!canonical.isEmpty())
-            return canonical;
-        const QString parent = QFileInfo(candidate).path();
-        if (parent == candidate)
-            return QString();
-        candidate = parent;
-    }
-}
 
 // The mount whose tree holds `canonicalPath`; the last of equal mount points
 // is the one on top.
@@ -90,7 +76,7 @@ std::optional<MountInfoEntry> mountHolding(const QString &canonicalPath, const Q
 // subvolume has its own) and tells nothing about the disk.
 std::optional<dev_t> deviceOfPath(const QString &path, const QList<MountInfoEntry> &mounts)
 {
-    const QString existing = nearestExisting(path);
+    const QString existing = nearestExistingPath(path);
     if (existing.isEmpty())
         return std::nullopt;
     if (const std::optional<MountInfoEntry> mount = mountHolding(existing, mounts)) {
@@ -200,6 +186,20 @@ bool devicesShareStorage(dev_t scanned, dev_t target, const QString &sysRoot)
     return overlaps(graph, scannedDevices, targetDevices);
 }
 
+QString nearestExistingPath(const QString &path)
+{
+    QString candidate = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    for (;;) {
+        const QString canonical = QFileInfo(candidate).canonicalFilePath();
+        if (!canonical.isEmpty())
+            return canonical;
+        const QString parent = QFileInfo(candidate).path();
+        if (parent == candidate)
+            return QString();
+        candidate = parent;
+    }
+}
+
 bool savesOntoScannedDevice(const QString &folder, const QString &scannedSource)
 {
     const QList<MountInfoEntry> mounts = currentMounts();
@@ -234,7 +234,7 @@ bool savesOntoScannedDevice(const QString &folder, const QString &scannedSource)
 
 QString storageDeviceOf(const QString &path)
 {
-    const QString existing = nearestExisting(path);
+    const QString existing = nearestExistingPath(path);
     if (existing.isEmpty())
         return QString();
     const std::optional<MountInfoEntry> mount = mountHolding(existing, currentMounts());

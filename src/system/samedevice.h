@@ -22,6 +22,11 @@
 // resolve to their real device. False when either side can't be resolved.
 bool savesOntoScannedDevice(const QString &folder, const QString &scannedSource);
 
+// The canonical path of `path`, or of its nearest existing parent when it
+// doesn't exist yet (a save folder made only when saving begins); empty when
+// nothing on the way exists.
+QString nearestExistingPath(const QString &path);
+
 // The device node of the file system that holds `path` (or its nearest
 // existing parent), as the mount table names it; empty when unknown.
 QString storageDeviceOf(const QString &path);
