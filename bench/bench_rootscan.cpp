@@ -144,6 +144,8 @@ int main(int argc, char *argv[])
             keep = true;
         else if (arguments.at(i) == QLatin1String("--no-catalogue"))
             catalogue = false;
+        else if (arguments.at(i) == QLatin1String("--no-verify"))
+            DirectScan::setVerifyingHits(false);
         else if (arguments.at(i) == QLatin1String("--size") && i + 1 < arguments.size())
             size = qint64(arguments.at(++i).toDouble() * 1024) * MiB;
         else if (arguments.at(i) == QLatin1String("--rounds") && i + 1 < arguments.size())

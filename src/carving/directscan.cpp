@@ -449,6 +449,11 @@ private:
 
 } // namespace
 
+std::unique_ptr<SourceReader> DirectScan::descriptorReader(int fd, bool sizeKnown)
+{
+    return std::make_unique<DescriptorReader>(fd, sizeKnown);
+}
+
 void DirectScan::setMirroredReadAhead(bool allowed)
 {
     mirroredReadAheadAllowed.store(allowed);

@@ -86,6 +86,10 @@ struct Sizes {
 };
 Sizes sizesOf(int fd);
 
+// Positioned reads of `fd`, which the caller keeps open while the reader is
+// used; `sizeKnown`: the descriptor told its size when it was opened.
+std::unique_ptr<SourceReader> descriptorReader(int fd, bool sizeKnown);
+
 // The error texts of a scan that met unreadable bytes or lost its source.
 QString unreadableText(quint64 unreadableBytes);
 QString sourceLostText(const QString &sourceName, qint64 offset, qint64 knownTotal);

@@ -320,8 +320,10 @@ void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devic
                            ScanSink &sink, const AdministratorLauncherFactory &launchers,
                            const ElevatedScanOptions &options)
 {
+    ReaderOptions readerOptions;
+    readerOptions.handOver = options.readerHandsOver;
     const ReaderConnection::Opened opened = ReaderConnection::open(
-        launcher, options.readerInterpreter, devicePath, {}, [&sink] { return sink.shouldCancel(); });
+        launcher, options.readerInterpreter, devicePath, readerOptions, [&sink] { return sink.shouldCancel(); });
     if (!opened.connection) {
         const QString failure = readerFailureText(opened, devicePath, options.texts);
         if (!failure.isEmpty())

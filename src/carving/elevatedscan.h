@@ -59,6 +59,9 @@ struct ElevatedScanOptions {
     qint64 ownerPid = 0;
     // The interpreter of the root reader.
     QString readerInterpreter = QStringLiteral("/usr/bin/perl");
+    // Whether the root reader hands its open device over (rootreader.h);
+    // off, it serves every read itself, as it does where it can't.
+    bool readerHandsOver = true;
     // The wording of errors that name the system's facilities.
     ScanTexts texts;
 };

@@ -1,5 +1,6 @@
 #include "rootreader.h"
 
+#include <QFile>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -9,7 +10,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "carving/directscan.h"
@@ -32,17 +35,14 @@ constexpr int batchIdleSeconds = 60;
 const char readerProgram[] = R"perl(use strict;
 use Fcntl qw(O_RDONLY O_NONBLOCK SEEK_SET SEEK_END F_GETFL F_SETFL S_ISBLK S_ISREG S_ISCHR S_ISDIR);
 use Config;
-my ($path, $idle, $copy) = @ARGV;
+# The system call numbers and socket constants come from the program, which
+# was built for this system; 0 where it has none to give.
+my ($path, $idle, $sendfile, $sendmsg, $level, $rights) = @ARGV;
 # Standard error is the program's read-ahead ring: no message may land there.
 $SIG{__WARN__} = sub {};
 $SIG{__DIE__} = sub { exit 1 };
-# Bytes for the read-ahead go straight into the file the program shares as
-# standard error, copied in the kernel where sendfile can be called.
-my $sendfile = 0;
-if ($copy eq 'k' && $Config{ivsize} == 8) {
-    $sendfile = 40 if $Config{archname} =~ /^x86_64-linux/;
-    $sendfile = 71 if $Config{archname} =~ /^aarch64-linux/;
-}
+# The calls below pass 64-bit numbers and pointers.
+($sendfile, $sendmsg) = (0, 0) unless $Config{ivsize} == 8 && $Config{ptrsize} == 8;
 binmode STDIN;
 binmode STDOUT;
 sub put {
@@ -119,6 +119,16 @@ for (;;) {
             $got += $n;
         }
         put($got || !$error ? "D $got\n" : "E $error\n");
+    } elsif ($line eq "H\n") {
+        # sendmsg with one byte and the descriptor as SCM_RIGHTS: an iovec, a
+        # control message of CMSG_SPACE(4) bytes and a msghdr, laid out for
+        # 64 bits. STDIN is the socket the program writes requests into.
+        my ($sent, $byte) = (-1, 'H');
+        my $iov = pack('P Q', $byte, 1);
+        my $control = pack('Q i i i x4', 20, $level, $rights, fileno($fh));
+        my $message = pack('Q L x4 P Q P Q i x4', 0, 0, $iov, 1, $control, length $control, 0);
+        $sent = syscall($sendmsg, fileno(STDIN), $message, 0) if $sendmsg;
+        put($sent == 1 ? "D 1\n" : 'E ' . ($sendmsg ? $! + 0 : 0) . "\n");
     } elsif ($line eq "S\n") {
         put('Z ' . size() . "\n");
     } else {
@@ -147,8 +157,17 @@ namespace RootReader {
 
 QStringList interpreterArguments(const QString &devicePath, const ReaderOptions &options)
 {
+    long sendfileCall = 0;
+    long sendmsgCall = 0;
+#if defined(__linux__) && defined(SYS_sendfile) && defined(SYS_sendmsg)
+    if constexpr (sizeof(void *) == 8) {
+        sendfileCall = options.kernelCopy ? SYS_sendfile : 0;
+        sendmsgCall = options.handOver ? SYS_sendmsg : 0;
+    }
+#endif
     return {QStringLiteral("-e"), QString::fromUtf8(readerProgram), QStringLiteral("--"), devicePath,
-            QString::number(options.idleSeconds), options.kernelCopy ? QStringLiteral("k") : QStringLiteral("c")};
+            QString::number(options.idleSeconds), QString::number(sendfileCall), QString::number(sendmsgCall),
+            QString::number(SOL_SOCKET), QString::number(SCM_RIGHTS)};
 }
 
 } // namespace RootReader
@@ -237,7 +256,14 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
     if (line.startsWith(RootReader::greeting) && words.size() == 3) {
         bool ok = false;
         connection->m_size = words.at(2).toLongLong(&ok);
-        if (ok && ::pipe(connection->m_wake) == 0) {
+        // Handed over, the descriptor is all the program needs: the reader
+        // goes at once, and nothing runs as root for the rest of the scan.
+        if (ok && options.handOver && connection->takeDescriptor(devicePath, cancelled)) {
+            connection->m_process.reset();
+            opened.connection = std::move(connection);
+            return opened;
+        }
+        if (ok && connection->m_process && ::pipe(connection->m_wake) == 0) {
             for (const int fd : connection->m_wake)
                 ::fcntl(fd, F_SETFD, FD_CLOEXEC);
             connection->m_pump = std::thread(&ReaderConnection::pump, connection.get());
@@ -258,14 +284,72 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
     return opened;
 }
 
+bool ReaderConnection::takeDescriptor(const QString &devicePath, const std::function<bool()> &giveUp)
+{
+    QByteArray line;
+    if (!m_process->send("H\n") || !readLine(&line, giveUp) || line != "D 1\n")
+        return false;
+    // The descriptor travelled with the byte, ahead of the answer line.
+    char byte = 0;
+    iovec piece{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    int flags = MSG_DONTWAIT;
+#ifdef MSG_CMSG_CLOEXEC
+    flags |= MSG_CMSG_CLOEXEC;
+#endif
+    ssize_t got = -1;
+    do {
+        got = ::recvmsg(m_process->inputFd(), &message, flags);
+    } while (got < 0 && errno == EINTR);
+    const cmsghdr *header = got == 1 ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS
+        || header->cmsg_len != CMSG_LEN(sizeof(int)))
+        return false;
+    int fd = -1;
+    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // It must be what the reader said it opened: the device named, where
+    // the program may look at the name, and something that reads to an end.
+    struct stat opened {};
+    struct stat named {};
+    bool same = ::fstat(fd, &opened) == 0 && (S_ISBLK(opened.st_mode) || S_ISREG(opened.st_mode) || S_ISCHR(opened.st_mode));
+    if (same && ::stat(QFile::encodeName(devicePath).constData(), &named) == 0) {
+        same = (opened.st_mode & S_IFMT) == (named.st_mode & S_IFMT)
+            && (S_ISREG(opened.st_mode) ? opened.st_dev == named.st_dev && opened.st_ino == named.st_ino
+                                        : opened.st_rdev == named.st_rdev);
+    }
+    if (!same) {
+        ::close(fd);
+        return false;
+    }
+    m_device = fd;
+    m_direct = DirectScan::descriptorReader(fd, m_size >= 0);
+    return true;
+}
+
 bool ReaderConnection::isOpen() const
 {
+    if (m_direct) {
+        std::shared_lock lock(m_deviceLock);
+        return m_device >= 0;
+    }
     std::lock_guard lock(m_mutex);
     return !m_broken;
 }
 
 void ReaderConnection::close()
 {
+    if (m_direct) {
+        std::unique_lock lock(m_deviceLock);
+        if (m_device >= 0)
+            ::close(m_device);
+        m_device = -1;
+    }
     {
         std::unique_lock lock(m_mutex);
         stopLocked(lock);
@@ -289,6 +373,8 @@ void ReaderConnection::close()
 
 std::uint8_t *ReaderConnection::sharedRing(std::size_t size)
 {
+    if (m_direct)
+        return nullptr;
     std::lock_guard lock(m_mutex);
     if (m_ring || m_transfer < 0 || m_broken || ::ftruncate(m_transfer, off_t(size)) != 0)
         return nullptr;
@@ -535,6 +621,10 @@ void ReaderConnection::discardAheadLocked(std::unique_lock<std::mutex> &lock)
 
 SourceReader::Result ReaderConnection::read(qint64 offset, std::uint8_t *into, qint64 length)
 {
+    if (m_direct) {
+        std::shared_lock lock(m_deviceLock);
+        return m_device >= 0 ? m_direct->read(offset, into, length) : Result{0, EPIPE, true};
+    }
     std::unique_lock lock(m_mutex);
     std::shared_ptr<Request> request;
     if (!m_ahead.empty() && m_ahead.front()->offset == offset && m_ahead.front()->into == into
@@ -551,6 +641,8 @@ SourceReader::Result ReaderConnection::read(qint64 offset, std::uint8_t *into, q
 
 void ReaderConnection::readAhead(qint64 offset, std::uint8_t *into, qint64 length)
 {
+    if (m_direct)
+        return;
     std::unique_lock lock(m_mutex);
     const std::shared_ptr<Request> request = submitLocked('R', offset, into, length);
     if (!request->done)
@@ -559,12 +651,18 @@ void ReaderConnection::readAhead(qint64 offset, std::uint8_t *into, qint64 lengt
 
 void ReaderConnection::cancelReadAhead()
 {
+    if (m_direct)
+        return;
     std::unique_lock lock(m_mutex);
     discardAheadLocked(lock);
 }
 
 std::optional<qint64> ReaderConnection::currentSize()
 {
+    if (m_direct) {
+        std::shared_lock lock(m_deviceLock);
+        return m_device >= 0 ? m_direct->currentSize() : std::nullopt;
+    }
     std::unique_lock lock(m_mutex);
     const std::shared_ptr<Request> request = submitLocked('S', 0, nullptr, 0);
     waitLocked(lock, request);

@@ -2,14 +2,18 @@
 
 // The root reader: on a system whose administrator launcher offers piped runs
 // (Linux, through pkexec), one small perl program started as root behind one
-// password dialog serves positioned reads of a device over its standard input
-// and output. The administrator scan reads the device through it in large
-// sequential blocks, carved exactly as the direct scan carves (directscan.h),
-// and the hits of that scan read their bytes through it for as long as the
-// scan runs. Nothing the device holds is ever written to disk: the reader
-// fills the scan's read-ahead ring, which is memory shared with the program
-// (an anonymous memory file it gets as its standard error), and sends other
-// ranges through its standard output.
+// password dialog opens the device and hands the open descriptor over to the
+// program, which then reads it exactly as the direct scan reads a device it
+// opened itself (directscan.h), and the reader ends. Opening is the only
+// thing root does: no byte of the device passes through another process, so
+// the administrator scan runs at the direct scan's speed.
+//
+// Where the descriptor can't be handed over (no way to call sendmsg from the
+// interpreter), the reader stays and serves positioned reads over its
+// standard input and output instead: it fills the scan's read-ahead ring,
+// which is memory shared with the program (an anonymous memory file it gets
+// as its standard error), and sends other ranges through its standard output.
+// Nothing the device holds is ever written to disk either way.
 //
 // The program text goes to perl as an argument when it starts, never through
 // a file that could change while the password dialog is open. perl-base is
@@ -20,6 +24,9 @@
 //                  "F ERRNO\n"                the device can't be opened
 //                  "T KIND\n"                 it can't be read to an end:
 //                                             c character device of unknown size, d folder, p pipe or socket
+//   "H\n"                ->  the open descriptor is sent over the reader's
+//                            standard input (a socket) with one byte, then
+//                            "D 1\n"; or "E ERRNO\n" when it can't be sent
 //   "R OFFSET LENGTH\n"  ->  "D N\n" and N bytes (fewer than LENGTH only at the
 //                            end of the data or just before an unreadable spot,
 //                            0 at the end), or "E ERRNO\n" when nothing could be read
@@ -44,6 +51,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 #include "carving/sourcereader.h"
@@ -59,6 +67,8 @@ struct ReaderOptions {
     // Copy read-ahead bytes with sendfile where the system offers it; off,
     // the reader reads and writes them, as it does everywhere else.
     bool kernelCopy = true;
+    // Ask for the open descriptor; off, every byte comes through the reader.
+    bool handOver = true;
 };
 
 namespace RootReader {
@@ -101,6 +111,9 @@ public:
 
     // The size the reader found when it opened the device; -1 when unknown.
     qint64 size() const { return m_size; }
+    // Whether the reader handed its descriptor over: reads are then the
+    // program's own and the reader has ended.
+    bool readsDirectly() const { return m_direct != nullptr; }
     // False once the reader ended, a wait was cancelled, or close() was called.
     bool isOpen() const;
     // Ends the reader: its input is closed and it is reaped.
@@ -126,6 +139,7 @@ private:
     bool readLine(QByteArray *line, const std::function<bool()> &giveUp);
     bool answer(const Request &request, Result *result, qint64 *size);
     void pump();
+    bool takeDescriptor(const QString &devicePath, const std::function<bool()> &giveUp);
 
     std::shared_ptr<Request> submitLocked(char kind, qint64 offset, std::uint8_t *into, qint64 length);
     void waitLocked(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Request> &request);
@@ -143,6 +157,13 @@ private:
     qint64 m_size = -1;
     QByteArray m_line;          // the pump's: answer bytes read with a header line
     qsizetype m_lineAt = 0;
+
+    // The descriptor the reader handed over, and positioned reads of it. A
+    // close waits for the reads under way, so no read meets a closed (or
+    // reused) descriptor.
+    int m_device = -1;
+    std::unique_ptr<SourceReader> m_direct;
+    mutable std::shared_mutex m_deviceLock;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -73,6 +73,7 @@ QList<qint64> readersOf(const QString &marker)
 }
 
 const char childImageVariable[] = "QUORVEL_ROOTREADER_CHILD_IMAGE";
+const char childServesVariable[] = "QUORVEL_ROOTREADER_CHILD_SERVES";
 
 // Stands in for the program in the death test: scans through the root
 // reader and hangs at the first progress step until it is killed.
@@ -86,8 +87,10 @@ int runChildScan()
             QThread::sleep(3600);
     };
     const auto platform = std::make_shared<FakePlatform>();
+    ElevatedScanOptions options;
+    options.readerHandsOver = !qEnvironmentVariableIsSet(childServesVariable);
     scanDeviceElevated(qEnvironmentVariable(childImageVariable), defaultSignatures(), QStringLiteral("Child"), 0, sink,
-                       administratorsOf(platform));
+                       administratorsOf(platform), options);
     return 0;
 }
 
@@ -121,16 +124,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("loopDevice");
         QTest::addColumn<bool>("realBackend");
-        QTest::addRow("root reader") << int(PlatformKind::gnuLinux) << false << false;
-        QTest::addRow("helper protocol") << int(PlatformKind::macOS) << false << false;
-        QTest::addRow("root reader on a loop device, Linux backend") << int(PlatformKind::gnuLinux) << true << true;
-        QTest::addRow("helper protocol on a loop device") << int(PlatformKind::macOS) << true << false;
+        QTest::addColumn<bool>("handOver");
+        QTest::addRow("root reader") << int(PlatformKind::gnuLinux) << false << false << true;
+        QTest::addRow("root reader serving every read") << int(PlatformKind::gnuLinux) << false << false << false;
+        QTest::addRow("helper protocol") << int(PlatformKind::macOS) << false << false << true;
+        QTest::addRow("root reader on a loop device, Linux backend") << int(PlatformKind::gnuLinux) << true << true << true;
+        QTest::addRow("root reader serving a loop device") << int(PlatformKind::gnuLinux) << true << true << false;
+        QTest::addRow("helper protocol on a loop device") << int(PlatformKind::macOS) << true << false << true;
     }
     void hitsEqualTheDirectScan()
     {
         QFETCH(int, kind);
         QFETCH(bool, loopDevice);
         QFETCH(bool, realBackend);
+        QFETCH(bool, handOver);
         QString device = m_image;
         QString loop;
         const auto detach = qScopeGuard([&] {
@@ -155,6 +162,7 @@ private Q_SLOTS:
         ElevatedScanOptions options;
         options.temporaryFolder = m_dir.path();
         options.pollInterval = std::chrono::milliseconds(10);
+        options.readerHandsOver = handOver;
         scanDeviceElevated(device, defaultSignatures(), QStringLiteral("Disk"), m_bytes.size(), elevated,
                            administratorsOf(platform), options);
 
@@ -236,12 +244,22 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(readersOf(m_image), QList<qint64>(), 3000);
     }
 
-    // The program is killed mid-scan: the reader must not outlive it.
+    // The program is killed mid-scan: the reader must not outlive it. One
+    // that handed its descriptor over is gone before the scan begins.
+    void readerEndsWhenTheProgramDies_data()
+    {
+        QTest::addColumn<bool>("handOver");
+        QTest::addRow("descriptor handed over") << true;
+        QTest::addRow("reader serving every read") << false;
+    }
     void readerEndsWhenTheProgramDies()
     {
+        QFETCH(bool, handOver);
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QString::fromLatin1(childImageVariable), m_image);
+        if (!handOver)
+            environment.insert(QString::fromLatin1(childServesVariable), QStringLiteral("1"));
         program.setProcessEnvironment(environment);
         program.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(program.waitForStarted());
@@ -249,7 +267,10 @@ private Q_SLOTS:
         while (!said.contains("PROGRESS") && program.state() == QProcess::Running && program.waitForReadyRead(15000))
             said += program.readAllStandardOutput();
         QVERIFY2(said.contains("PROGRESS"), said.constData());
-        QCOMPARE(readersOf(m_image).size(), 1);
+        if (handOver)
+            QTRY_COMPARE_WITH_TIMEOUT(readersOf(m_image), QList<qint64>(), 3000);
+        else
+            QCOMPARE(readersOf(m_image).size(), 1);
         ::kill(pid_t(program.processId()), SIGKILL);
         QVERIFY(program.waitForFinished());
         QTRY_COMPARE_WITH_TIMEOUT(readersOf(m_image), QList<qint64>(), 3000);
@@ -303,14 +324,17 @@ private Q_SLOTS:
     // goes away.
     void connectionAnswersEveryThreadInOrder_data()
     {
+        QTest::addColumn<bool>("handOver");
         QTest::addColumn<bool>("shared");
         QTest::addColumn<bool>("kernelCopy");
-        QTest::addRow("through the pipe") << false << true;
-        QTest::addRow("into the shared ring, copied by the kernel") << true << true;
-        QTest::addRow("into the shared ring, read and written") << true << false;
+        QTest::addRow("descriptor handed over") << true << false << true;
+        QTest::addRow("through the pipe") << false << false << true;
+        QTest::addRow("into the shared ring, copied by the kernel") << false << true << true;
+        QTest::addRow("into the shared ring, read and written") << false << true << false;
     }
     void connectionAnswersEveryThreadInOrder()
     {
+        QFETCH(bool, handOver);
         QFETCH(bool, shared);
         QFETCH(bool, kernelCopy);
         auto platform = std::make_shared<FakePlatform>();
@@ -318,10 +342,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(copy, m_bytes));
         ReaderOptions options;
         options.kernelCopy = kernelCopy;
+        options.handOver = handOver;
         ReaderConnection::Opened opened = ReaderConnection::open(platform->admin, QStringLiteral("/usr/bin/perl"), copy, options);
         QVERIFY(opened.connection);
         ReaderConnection &reader = *opened.connection;
         QCOMPARE(reader.size(), m_bytes.size());
+        QCOMPARE(reader.readsDirectly(), handOver);
+        if (handOver)
+            QTRY_COMPARE_WITH_TIMEOUT(readersOf(copy), QList<qint64>(), 3000);
 
         std::atomic<int> wrong{0};
         std::thread random([&] {
