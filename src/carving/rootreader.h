@@ -181,9 +181,10 @@ private:
 // that checks a hit's structure can read beyond its window at once). After
 // it, prepare() starts one reader for the batch, behind one password dialog,
 // which serves every read until each prepared range has been read once; a
-// read nobody prepared starts a reader for itself. Readers started here stop
-// by themselves after a minute without a request; any left running end with
-// the source.
+// read nobody prepared starts a reader for itself. A reader that handed its
+// descriptor over has ended already and the descriptor is closed with the
+// batch; one that serves reads itself stops after a minute without a
+// request. Any left end with the source.
 class AdministratorByteSource final : public ByteSource
 {
 public:
