@@ -486,7 +486,7 @@ void scanSource(SourceReader &reader, const DirectScan::Sizes &sizes, const std:
     if (verifyingHits.load())
         verifier.emplace(signatures);
     const quint64 sourceEnd = sizes.knownTotal > 0 ? quint64(sizes.scanSize) : Verify::HitBytes::unknownEnd;
-    const std::shared_ptr<const ByteSource> walkSource = options.walksReadHitSource ? hitSource : nullptr;
+    const std::shared_ptr<const ByteSource> walkSource = options.walkSource ? options.walkSource : hitSource;
     const qint64 progressStep = std::max<qint64>(chunkStep, options.progressStep);
 
     for (qint64 offset = 0; offset < sizes.scanSize;) {

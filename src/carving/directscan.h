@@ -115,11 +115,9 @@ struct RawScanOptions {
     qint64 progressStep = DirectScan::chunkStep;
     QString (*progressText)(const QString &sourceName, qint64 scanned, qint64 knownTotal,
                             qsizetype hitCount) = &DirectScan::progressText;
-    // Structure walks that go past the bytes read ahead read on through the
-    // hit source. Off where reading it costs an administrator run (and a
-    // password prompt) each time: such walks then end where the read-ahead
-    // ends, and files longer than it stay unverified.
-    bool walksReadHitSource = true;
+    // Where structure walks that go past the bytes read ahead read on; null:
+    // through the hit source.
+    std::shared_ptr<const ByteSource> walkSource;
 };
 
 // The carving loop of every raw scan, on the calling (worker) thread: reads

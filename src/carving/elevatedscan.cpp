@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <span>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,19 @@ QString createUniquePrivateFolder(const QString &parent, QString (*makeName)(), 
             return {};
     }
     return {};
+}
+
+// What the walks of a helper scan may keep of the disk in the temporary
+// folder ahead of the scan: half its free space when the scan begins, and
+// never more than the largest file a type allows (a walk reads no further).
+qint64 keepLimit(const QString &temporaryFolder)
+{
+    qint64 largest = 0;
+    for (const FileSignature &signature : defaultSignatures())
+        largest = std::max(largest, signature.maxFileSize);
+    const QStorageInfo storage(temporaryFolder);
+    const qint64 free = storage.isValid() ? storage.bytesAvailable() : 0;
+    return std::min(largest + ElevatedScan::chunkSize, free / 2);
 }
 
 QString fetchFolderName()
@@ -217,71 +231,154 @@ DirectScan::Sizes sizesFor(qint64 size)
     return sizes;
 }
 
-// The chunk files of the helper as one stream of bytes. Reads come in order;
-// a chunk is deleted as soon as its last byte has been handed out, which the
-// helper waits for before it copies the next one.
-class ChunkFolderReader final : public SourceReader
+// The chunk files of the helper, taken in order as it finishes them. The
+// helper copies the next chunk only once the last one is gone from its name,
+// so a taken chunk is renamed at once and kept under another name until the
+// scan has carved its last byte. That lets a structure walk read on past the
+// read-ahead (a video, a large archive) while the scan is still behind it:
+// the chunks the walk reads are taken early and wait for the scan. Kept
+// chunks are copies of the disk on disk, so the walks may keep no more than
+// `keepLimit` bytes ahead of the scan; a walk that would need more stops
+// there with its reason.
+class HelperChunks
 {
 public:
-    ChunkFolderReader(QString folder, DetachedAdministratorRun &helper, const ScanSink &sink,
-                      std::chrono::milliseconds pollInterval)
+    HelperChunks(QString folder, DetachedAdministratorRun &helper, const ScanSink &sink,
+                 std::chrono::milliseconds pollInterval, qint64 keepLimit)
         : m_folder(std::move(folder))
         , m_helper(helper)
         , m_sink(sink)
         , m_pollInterval(std::max<qint64>(1, pollInterval.count()))
+        , m_keepLimit(keepLimit)
     {
     }
 
-    Result read(qint64 offset, std::uint8_t *into, qint64 length) override
+    // The scan's reads, in order. A chunk goes once its last byte is out.
+    SourceReader::Result readStream(qint64 offset, std::uint8_t *into, qint64 length)
     {
+        std::lock_guard lock(m_mutex);
         const qint64 index = offset / ElevatedScan::chunkSize;
-        const qint64 within = offset % ElevatedScan::chunkSize;
         if (index < m_consumed)
             return {}; // past the end of a short last chunk
-        if (m_unreadable.contains(index))
-            return {0, EIO, false};
-        switch (waitFor(index)) {
+        switch (take(index)) {
         case Wait::cancelled:
             return {0, ECANCELED, false};
         case Wait::none:
             // A helper that ended before its first chunk never got its
             // password: that is reported by no one, as a dismissed dialog is.
-            return offset == 0 ? Result{0, ECANCELED, false} : Result{};
+            return offset == 0 ? SourceReader::Result{0, ECANCELED, false} : SourceReader::Result{};
         case Wait::ready:
             break;
         }
-        const QString path = chunkPath(index);
-        QFile chunk(path);
-        if (!chunk.open(QIODevice::ReadOnly)) {
-            // Its bytes are gone for good: count them as unreadable and let
-            // the helper go on.
-            QFile::remove(path);
-            m_unreadable.insert(index);
+        const Piece piece = readKept(index, offset % ElevatedScan::chunkSize, into, length);
+        if (piece.got < 0)
             return {0, EIO, false};
+        if (piece.last) {
+            QFile::remove(keptPath(index));
+            m_consumed = index + 1;
+        }
+        return {piece.got, 0, false};
+    }
+
+    // A walk's read ahead of the scan: exactly `length` bytes or a reason.
+    bool readAhead(quint64 offset, qint64 length, QByteArray *out, QString *error)
+    {
+        std::lock_guard lock(m_mutex);
+        out->resize(qsizetype(std::max<qint64>(0, length)));
+        qint64 done = 0;
+        const auto fail = [&](const QString &why) {
+            out->clear();
+            if (error)
+                *error = why;
+            return false;
+        };
+        while (done < length) {
+            const qint64 at = qint64(offset) + done;
+            const qint64 index = at / ElevatedScan::chunkSize;
+            if (index < m_consumed)
+                return fail(QStringLiteral("the scan has moved past these bytes"));
+            if (index >= m_taken && (index + 1 - m_consumed) * ElevatedScan::chunkSize > m_keepLimit)
+                return fail(QStringLiteral("checking further would keep more than ") + formatByteCount(m_keepLimit)
+                            + QStringLiteral(" of the disk in the temporary folder"));
+            switch (take(index)) {
+            case Wait::cancelled:
+                return fail(QStringLiteral("the scan was stopped"));
+            case Wait::none:
+                return fail(QStringLiteral("the disk ended before these bytes"));
+            case Wait::ready:
+                break;
+            }
+            const Piece piece = readKept(index, at % ElevatedScan::chunkSize,
+                                         reinterpret_cast<std::uint8_t *>(out->data()) + done, length - done);
+            if (piece.got < 0)
+                return fail(QStringLiteral("these bytes could not be read"));
+            if (piece.got == 0)
+                return fail(QStringLiteral("the disk ended before these bytes"));
+            done += piece.got;
+        }
+        return true;
+    }
+
+private:
+    enum class Wait { ready, none, cancelled };
+    struct Piece {
+        qint64 got = -1;    // -1: the chunk is unreadable
+        bool last = false;  // the chunk's last byte was read
+    };
+
+    QString chunkPath(qint64 index) const
+    {
+        return m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index);
+    }
+    QString keptPath(qint64 index) const
+    {
+        return m_folder + QStringLiteral("/kept_") + ElevatedScan::chunkFileName(index);
+    }
+
+    // Takes the helper's chunks in order up to `index`. A chunk that can't be
+    // taken is lost for good: its bytes count as unreadable and the helper
+    // goes on.
+    Wait take(qint64 index)
+    {
+        while (m_taken <= index) {
+            if (m_ended)
+                return Wait::none;
+            const Wait wait = waitFor(m_taken);
+            if (wait == Wait::cancelled)
+                return wait;
+            if (wait == Wait::none) {
+                m_ended = true;
+                return wait;
+            }
+            if (!QFile::rename(chunkPath(m_taken), keptPath(m_taken))) {
+                QFile::remove(chunkPath(m_taken));
+                m_unreadable.insert(m_taken);
+            }
+            ++m_taken;
+        }
+        return Wait::ready;
+    }
+
+    Piece readKept(qint64 index, qint64 within, std::uint8_t *into, qint64 length)
+    {
+        if (m_unreadable.contains(index))
+            return {};
+        QFile chunk(keptPath(index));
+        if (!chunk.open(QIODevice::ReadOnly)) {
+            m_unreadable.insert(index);
+            return {};
         }
         const qint64 size = chunk.size();
         qint64 got = 0;
         if (within < size && chunk.seek(within))
             got = chunk.read(reinterpret_cast<char *>(into), std::min(length, size - within));
-        chunk.close();
         if (got < 0) {
-            QFile::remove(path);
+            chunk.close();
+            QFile::remove(keptPath(index));
             m_unreadable.insert(index);
-            return {0, EIO, false};
+            return {};
         }
-        if (within + got >= size) {
-            QFile::remove(path);
-            m_consumed = index + 1;
-        }
-        return {got, 0, false};
-    }
-
-private:
-    enum class Wait { ready, none, cancelled };
-
-    QString chunkPath(qint64 index) const
-    {
-        return m_folder + QLatin1Char('/') + ElevatedScan::chunkFileName(index);
+        return {got, within + got >= size};
     }
 
     // The chunk file exists from the moment dd opens it; only ready.txt says
@@ -311,8 +408,40 @@ private:
     DetachedAdministratorRun &m_helper;
     const ScanSink &m_sink;
     const unsigned long m_pollInterval;
-    qint64 m_consumed = 0;
+    const qint64 m_keepLimit;
+    std::mutex m_mutex;
+    qint64 m_taken = 0;      // chunks before this one were taken (kept, carved or lost)
+    qint64 m_consumed = 0;   // chunks before this one were carved and removed
+    bool m_ended = false;    // the helper has no more
     QSet<qint64> m_unreadable;
+};
+
+// The scan's reader over the helper's chunks.
+class ChunkFolderReader final : public SourceReader
+{
+public:
+    explicit ChunkFolderReader(HelperChunks &chunks) : m_chunks(chunks) {}
+    Result read(qint64 offset, std::uint8_t *into, qint64 length) override
+    {
+        return m_chunks.readStream(offset, into, length);
+    }
+
+private:
+    HelperChunks &m_chunks;
+};
+
+// Where the walks of the hits read past the read-ahead while the scan runs.
+class ChunkWalkSource final : public ByteSource
+{
+public:
+    explicit ChunkWalkSource(HelperChunks &chunks) : m_chunks(chunks) {}
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
+    {
+        return m_chunks.readAhead(offset, length, out, error);
+    }
+
+private:
+    HelperChunks &m_chunks;
 };
 
 void scanThroughRootReader(AdministratorLauncher &launcher, const QString &devicePath,
@@ -388,11 +517,13 @@ void scanThroughHelper(AdministratorLauncher *launcher, const QString &devicePat
 
     {
         const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
-        ChunkFolderReader reader(workFolder, *helper, sink, options.pollInterval);
+        const qint64 limit = options.helperKeepLimit > 0 ? options.helperKeepLimit : keepLimit(temporaryFolder);
+        HelperChunks chunks(workFolder, *helper, sink, options.pollInterval, limit);
+        ChunkFolderReader reader(chunks);
         RawScanOptions scanOptions;
         scanOptions.progressStep = ElevatedScan::chunkSize;
         scanOptions.progressText = &progressText;
-        scanOptions.walksReadHitSource = false;
+        scanOptions.walkSource = std::make_shared<ChunkWalkSource>(chunks);
         scanSource(reader, sizesFor(totalSize), source, signatures, volumeName, sink, scanOptions);
     }
 

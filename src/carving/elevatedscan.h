@@ -59,6 +59,9 @@ struct ElevatedScanOptions {
     qint64 ownerPid = 0;
     // The interpreter of the root reader.
     QString readerInterpreter = QStringLiteral("/usr/bin/perl");
+    // What the walks of a helper scan may keep of the disk in the temporary
+    // folder ahead of the scan; 0: half the folder's free space.
+    qint64 helperKeepLimit = 0;
     // Whether the root reader hands its open device over (rootreader.h);
     // off, it serves every read itself, as it does where it can't.
     bool readerHandsOver = true;

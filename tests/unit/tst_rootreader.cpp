@@ -30,11 +30,14 @@ constexpr qint64 chunk = ElevatedScan::chunkSize;
 
 // Random bytes without 0x42 and 0xFF, so that chance hits stay few, with files
 // across the 10 MiB chunk boundaries, a bare header in a chunk's last 4 bytes
-// whose file goes on in the next chunk, and a header 6 bytes before a 1 MiB
-// step ends.
+// whose file goes on in the next chunk, a header 6 bytes before a 1 MiB step
+// ends, and a file longer than any read-ahead.
+constexpr qint64 longFileAt = 2 * chunk + 5 * MiB + 4096;
+const QByteArray longFile = wholeJpegBytes(19 * MiB, '\x11');
+
 QByteArray boundaryImage()
 {
-    QByteArray bytes(2 * chunk + 5 * MiB, Qt::Uninitialized);
+    QByteArray bytes(2 * chunk + 25 * MiB, Qt::Uninitialized);
     QRandomGenerator random(77);
     random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
     for (char &c : bytes) {
@@ -51,6 +54,7 @@ QByteArray boundaryImage()
     plant(2 * chunk + 5000, QByteArray("%PDF-1.4") + QByteArray(1000, 'x') + QByteArray("%%EOF"));
     plant(2 * chunk + 3 * MiB, jpegBytes(5000, '\x11'));
     plant(2 * chunk + 4 * MiB, wholeJpegBytes(600'000, '\x11'));
+    plant(longFileAt, longFile);
     return bytes;
 }
 
@@ -125,12 +129,16 @@ private Q_SLOTS:
         QTest::addColumn<bool>("loopDevice");
         QTest::addColumn<bool>("realBackend");
         QTest::addColumn<bool>("handOver");
-        QTest::addRow("root reader") << int(PlatformKind::gnuLinux) << false << false << true;
-        QTest::addRow("root reader serving every read") << int(PlatformKind::gnuLinux) << false << false << false;
-        QTest::addRow("helper protocol") << int(PlatformKind::macOS) << false << false << true;
-        QTest::addRow("root reader on a loop device, Linux backend") << int(PlatformKind::gnuLinux) << true << true << true;
-        QTest::addRow("root reader serving a loop device") << int(PlatformKind::gnuLinux) << true << true << false;
-        QTest::addRow("helper protocol on a loop device") << int(PlatformKind::macOS) << true << false << true;
+        QTest::addColumn<qint64>("keepLimit");  // of the helper's chunks; 0: as the free space allows
+        const int linux = int(PlatformKind::gnuLinux);
+        const int mac = int(PlatformKind::macOS);
+        QTest::addRow("root reader") << linux << false << false << true << qint64(0);
+        QTest::addRow("root reader serving every read") << linux << false << false << false << qint64(0);
+        QTest::addRow("helper protocol") << mac << false << false << true << qint64(0);
+        QTest::addRow("helper protocol, little temporary space") << mac << false << false << true << chunk;
+        QTest::addRow("root reader on a loop device, Linux backend") << linux << true << true << true << qint64(0);
+        QTest::addRow("root reader serving a loop device") << linux << true << true << false << qint64(0);
+        QTest::addRow("helper protocol on a loop device") << mac << true << false << true << qint64(0);
     }
     void hitsEqualTheDirectScan()
     {
@@ -138,6 +146,7 @@ private Q_SLOTS:
         QFETCH(bool, loopDevice);
         QFETCH(bool, realBackend);
         QFETCH(bool, handOver);
+        QFETCH(qint64, keepLimit);
         QString device = m_image;
         QString loop;
         const auto detach = qScopeGuard([&] {
@@ -163,6 +172,7 @@ private Q_SLOTS:
         options.temporaryFolder = m_dir.path();
         options.pollInterval = std::chrono::milliseconds(10);
         options.readerHandsOver = handOver;
+        options.helperKeepLimit = keepLimit;
         scanDeviceElevated(device, defaultSignatures(), QStringLiteral("Disk"), m_bytes.size(), elevated,
                            administratorsOf(platform), options);
 
@@ -176,13 +186,25 @@ private Q_SLOTS:
             QCOMPARE(elevated.hits[i].estimatedSize, direct.hits[i].estimatedSize);
             QCOMPARE(elevated.hits[i].health, direct.hits[i].health);
             QCOMPARE(elevated.hits[i].data->head, direct.hits[i].data->head);
-            // The root reader serves the walks too; the helper's chunks are
-            // gone once carved, so there only the carve must agree.
-            if (PlatformKind(kind) == PlatformKind::gnuLinux) {
-                QCOMPARE(elevated.hits[i].verification.state, direct.hits[i].verification.state);
-                QCOMPARE(elevated.hits[i].verification.length, direct.hits[i].verification.length);
-            }
+            if (keepLimit != 0 && direct.hits[i].offset == quint64(longFileAt))
+                continue;
+            QCOMPARE(elevated.hits[i].verification.state, direct.hits[i].verification.state);
+            QCOMPARE(elevated.hits[i].verification.length, direct.hits[i].verification.length);
         }
+        // The long file's walk reads on through chunks the scan has not
+        // reached; with too little room to keep them it stops and says why.
+        const auto longHit = std::find_if(elevated.hits.cbegin(), elevated.hits.cend(),
+                                          [](const CarvedFile &hit) { return hit.offset == quint64(longFileAt); });
+        QVERIFY(longHit != elevated.hits.cend());
+        if (keepLimit == 0) {
+            QVERIFY2(longHit->verification.isVerified(), qPrintable(longHit->verification.reason));
+            QCOMPARE(longHit->verification.length, qint64(longFile.size()));
+        } else {
+            QVERIFY(longHit->verification.isUnverified());
+            QVERIFY2(longHit->verification.reason.contains(QStringLiteral("temporary folder")),
+                     qPrintable(longHit->verification.reason));
+        }
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("QuorvelRecovery_*")}), QStringList());
         const QList<quint64> planted{1000, MiB - 6, chunk - 100, 2 * chunk - 4, 2 * chunk + 5000, 2 * chunk + 3 * MiB};
         QList<CarvedFile> chosen;
         for (const CarvedFile &hit : std::as_const(elevated.hits)) {
