@@ -23,6 +23,7 @@
 #include "carving/scansink.h"
 #include "model/bytecount.h"
 #include "system/commandrunner.h"
+#include "system/samedevice.h"
 
 namespace {
 
@@ -72,8 +73,12 @@ QString createUniquePrivateFolder(const QString &parent, QString (*makeName)(), 
 // What the walks of a helper scan may keep of the disk in the temporary
 // folder ahead of the scan: half its free space when the scan begins, and
 // never more than the largest file a type allows (a walk reads no further).
-qint64 keepLimit(const QString &temporaryFolder)
+// Nothing when that folder lies on the disk being scanned: the copies would
+// take the free space where its deleted files lie.
+qint64 keepLimit(const QString &temporaryFolder, const QString &devicePath)
 {
+    if (savesOntoScannedDevice(temporaryFolder, devicePath))
+        return 0;
     qint64 largest = 0;
     for (const FileSignature &signature : defaultSignatures())
         largest = std::max(largest, signature.maxFileSize);
@@ -298,8 +303,11 @@ public:
             if (index < m_consumed)
                 return fail(QStringLiteral("the scan has moved past these bytes"));
             if (index >= m_taken && (index + 1 - m_consumed) * ElevatedScan::chunkSize > m_keepLimit)
-                return fail(QStringLiteral("checking further would keep more than ") + formatByteCount(m_keepLimit)
-                            + QStringLiteral(" of the disk in the temporary folder"));
+                return fail(m_keepLimit == 0
+                                ? QStringLiteral("not checked past what the scan holds: the temporary folder is on "
+                                                 "the disk being scanned")
+                                : QStringLiteral("checking further would keep more than ") + formatByteCount(m_keepLimit)
+                                    + QStringLiteral(" of the disk in the temporary folder"));
             switch (take(index)) {
             case Wait::cancelled:
                 return fail(QStringLiteral("the scan was stopped"));
@@ -517,7 +525,8 @@ void scanThroughHelper(AdministratorLauncher *launcher, const QString &devicePat
 
     {
         const auto source = std::make_shared<ElevatedByteSource>(devicePath, launchers, options.temporaryFolder);
-        const qint64 limit = options.helperKeepLimit > 0 ? options.helperKeepLimit : keepLimit(temporaryFolder);
+        const qint64 limit = options.helperKeepLimit != 0 ? std::max<qint64>(0, options.helperKeepLimit)
+                                                          : keepLimit(temporaryFolder, devicePath);
         HelperChunks chunks(workFolder, *helper, sink, options.pollInterval, limit);
         ChunkFolderReader reader(chunks);
         RawScanOptions scanOptions;

@@ -60,7 +60,8 @@ struct ElevatedScanOptions {
     // The interpreter of the root reader.
     QString readerInterpreter = QStringLiteral("/usr/bin/perl");
     // What the walks of a helper scan may keep of the disk in the temporary
-    // folder ahead of the scan; 0: half the folder's free space.
+    // folder ahead of the scan; 0: half the folder's free space (none when
+    // it lies on the scanned disk); negative: none.
     qint64 helperKeepLimit = 0;
     // Whether the root reader hands its open device over (rootreader.h);
     // off, it serves every read itself, as it does where it can't.

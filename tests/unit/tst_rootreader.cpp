@@ -136,6 +136,7 @@ private Q_SLOTS:
         QTest::addRow("root reader serving every read") << linux << false << false << false << qint64(0);
         QTest::addRow("helper protocol") << mac << false << false << true << qint64(0);
         QTest::addRow("helper protocol, little temporary space") << mac << false << false << true << chunk;
+        QTest::addRow("helper protocol, temporary folder on the disk") << mac << false << false << true << qint64(-1);
         QTest::addRow("root reader on a loop device, Linux backend") << linux << true << true << true << qint64(0);
         QTest::addRow("root reader serving a loop device") << linux << true << true << false << qint64(0);
         QTest::addRow("helper protocol on a loop device") << mac << true << false << true << qint64(0);
@@ -201,7 +202,7 @@ private Q_SLOTS:
             QCOMPARE(longHit->verification.length, qint64(longFile.size()));
         } else {
             QVERIFY(longHit->verification.isUnverified());
-            QVERIFY2(longHit->verification.reason.contains(QStringLiteral("temporary folder")),
+            QVERIFY2(longHit->verification.reason.contains(QStringLiteral("the temporary folder")),
                      qPrintable(longHit->verification.reason));
         }
         QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("QuorvelRecovery_*")}), QStringList());
