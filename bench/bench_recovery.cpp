@@ -2,8 +2,9 @@
 //
 //   bench_recovery IMAGE [MANIFEST]
 //
-// Scans IMAGE with the whole catalogue, verifies every hit and compares the
-// verified ones with the files listed in MANIFEST (written by
+// Scans IMAGE with the whole catalogue, as a Disk Image scan does (every hit
+// verified while the read-ahead holds it), and compares the verified hits
+// with the files listed in MANIFEST (written by
 // bench/recovery_eval.sh: one line per planted file, tab-separated: name,
 // catalogue type, size, SHA-256, byte offset of its first block, 1 when its
 // blocks are contiguous, 1 when it was deleted). Per type it prints how
@@ -11,7 +12,9 @@
 // length at their offset, or not at all; the verified hits that start where
 // no planted file does; and the bytes saving the verified hits would write
 // against the bytes planted. Without a manifest (an image of random bytes)
-// every verified hit counts as one that is not a real file.
+// every verified hit counts as one that is not a real file. It also counts
+// the reads the walks made beyond the read-ahead: on a spinning disk each is
+// a seek away from the scan.
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -20,11 +23,13 @@
 #include <QFileInfo>
 #include <QMap>
 
+#include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "carving/directscan.h"
-#include "carving/verify/hitverifier.h"
 #include "model/bytesource.h"
 
 namespace {
@@ -55,22 +60,33 @@ QList<Planted> readManifest(const QString &path)
     return planted;
 }
 
-// Verifies each step's hits as they arrive and keeps the verified ones.
-class VerifyingSink final : public ScanSink
+// The file read by the walks that go past the read-ahead, counted.
+class CountingSource final : public ByteSource
 {
 public:
-    VerifyingSink(const QString &path, qint64 size)
-        : m_verifier(defaultSignatures())
-        , m_source(std::make_shared<FileByteSource>(path))
-        , m_size(quint64(size))
+    explicit CountingSource(QString path) : m_file(std::move(path)) {}
+    bool read(quint64 offset, qint64 length, QByteArray *out, QString *error) const override
     {
+        ++reads;
+        bytes += quint64(length);
+        return m_file.read(offset, length, out, error);
     }
+    mutable std::atomic<quint64> reads{0};
+    mutable std::atomic<quint64> bytes{0};
+
+private:
+    FileByteSource m_file;
+};
+
+// Keeps the verified hits and counts the others per type.
+class CollectingSink final : public ScanSink
+{
+public:
     bool shouldCancel() const override { return false; }
     void postStatus(const QString &) override {}
     void postError(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
     void postCarvedFiles(QList<CarvedFile> files) override
     {
-        m_verifier.verify(files, {{}, 0, m_source, m_size});
         for (CarvedFile &file : files) {
             ++hits;
             if (file.verification.isVerified())
@@ -84,12 +100,6 @@ public:
     qint64 hits = 0;
     QList<CarvedFile> verified;
     QMap<QString, qint64> unverifiedByType;
-    quint64 fetched() const { return m_verifier.bytesFetched(); }
-
-private:
-    HitVerifier m_verifier;
-    std::shared_ptr<FileByteSource> m_source;
-    quint64 m_size;
 };
 
 QByteArray sha256Of(const CarvedFile &hit, const QString &path)
@@ -116,10 +126,22 @@ int main(int argc, char *argv[])
     const QList<Planted> planted = arguments.size() > 1 ? readManifest(arguments.at(1)) : QList<Planted>();
     const qint64 imageSize = QFileInfo(image).size();
 
-    VerifyingSink sink(image, imageSize);
+    const int fd = ::open(QFile::encodeName(image).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(image));
+        return 1;
+    }
+    const DirectScan::Sizes sizes = DirectScan::sizesOf(fd);
+    const std::unique_ptr<SourceReader> reader = DirectScan::descriptorReader(fd, sizes.knownTotal > 0);
+    const auto walks = std::make_shared<CountingSource>(image);
+    RawScanOptions options;
+    options.walkSource = walks;
+    CollectingSink sink;
     QElapsedTimer timer;
     timer.start();
-    scanRawFile(image, defaultSignatures(), QFileInfo(image).fileName(), sink);
+    scanSource(*reader, sizes, std::make_shared<FileByteSource>(image), defaultSignatures(), QFileInfo(image).fileName(),
+               sink, options);
+    ::close(fd);
     const qint64 ms = timer.elapsed();
 
     QHash<quint64, const Planted *> byOffset;
@@ -175,8 +197,9 @@ int main(int argc, char *argv[])
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("image            %s, %.1f MB, scanned and verified in %.1f s (%.0f MB/s)\n", qPrintable(image),
                 double(imageSize) / 1e6, double(ms) / 1000.0, double(imageSize) / 1e3 / double(std::max<qint64>(1, ms)));
-    std::printf("hits             %lld, verified %lld, read past the read-ahead %.1f MB\n", qlonglong(sink.hits),
-                qlonglong(sink.verified.size()), double(sink.fetched()) / 1e6);
+    std::printf("hits             %lld, verified %lld; walks read past the read-ahead %llu times, %.1f MB\n",
+                qlonglong(sink.hits), qlonglong(sink.verified.size()), qulonglong(walks->reads.load()),
+                double(walks->bytes.load()) / 1e6);
     if (!planted.isEmpty()) {
         std::printf("\n%-10s %8s %6s %7s %7s %11s\n", "type", "deleted", "exact", "prefix", "missed", "fragmented");
         Tally all;
