@@ -258,12 +258,23 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
         connection->m_size = words.at(2).toLongLong(&ok);
         // Handed over, the descriptor is all the program needs: the reader
         // goes at once, and nothing runs as root for the rest of the scan.
-        if (ok && options.handOver && connection->takeDescriptor(devicePath, cancelled)) {
+        const HandOver handOver =
+            ok && options.handOver ? connection->takeDescriptor(devicePath, cancelled) : HandOver::declined;
+        if (handOver == HandOver::taken) {
             connection->m_process.reset();
             opened.connection = std::move(connection);
             return opened;
         }
-        if (ok && connection->m_process && ::pipe(connection->m_wake) == 0) {
+        if (handOver == HandOver::failed) {
+            if (cancelled && cancelled()) {
+                opened.failure = Failure::cancelled;
+            } else {
+                opened.failure = Failure::notStarted;
+                opened.reason = QStringLiteral("The reader opened something other than %1.").arg(devicePath);
+            }
+            return opened;
+        }
+        if (ok && ::pipe(connection->m_wake) == 0) {
             for (const int fd : connection->m_wake)
                 ::fcntl(fd, F_SETFD, FD_CLOEXEC);
             connection->m_pump = std::thread(&ReaderConnection::pump, connection.get());
@@ -284,11 +295,15 @@ ReaderConnection::Opened ReaderConnection::open(AdministratorLauncher &launcher,
     return opened;
 }
 
-bool ReaderConnection::takeDescriptor(const QString &devicePath, const std::function<bool()> &giveUp)
+ReaderConnection::HandOver ReaderConnection::takeDescriptor(const QString &devicePath,
+                                                            const std::function<bool()> &giveUp)
 {
     QByteArray line;
-    if (!m_process->send("H\n") || !readLine(&line, giveUp) || line != "D 1\n")
-        return false;
+    if (!m_process->send("H\n") || !readLine(&line, giveUp))
+        return HandOver::failed;
+    // A reader that can't send it serves the reads itself.
+    if (line != "D 1\n")
+        return line.startsWith("E ") ? HandOver::declined : HandOver::failed;
     // The descriptor travelled with the byte, ahead of the answer line.
     char byte = 0;
     iovec piece{&byte, 1};
@@ -309,12 +324,13 @@ bool ReaderConnection::takeDescriptor(const QString &devicePath, const std::func
     const cmsghdr *header = got == 1 ? CMSG_FIRSTHDR(&message) : nullptr;
     if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS
         || header->cmsg_len != CMSG_LEN(sizeof(int)))
-        return false;
+        return HandOver::failed;
     int fd = -1;
     std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    // It must be what the reader said it opened: the device named, where
-    // the program may look at the name, and something that reads to an end.
+    // It must be the device named, where the program may look at the name
+    // (a link swapped meanwhile must not make the scan read another disk),
+    // and something that reads to an end.
     struct stat opened {};
     struct stat named {};
     bool same = ::fstat(fd, &opened) == 0 && (S_ISBLK(opened.st_mode) || S_ISREG(opened.st_mode) || S_ISCHR(opened.st_mode));
@@ -325,11 +341,11 @@ bool ReaderConnection::takeDescriptor(const QString &devicePath, const std::func
     }
     if (!same) {
         ::close(fd);
-        return false;
+        return HandOver::failed;
     }
     m_device = fd;
     m_direct = DirectScan::descriptorReader(fd, m_size >= 0);
-    return true;
+    return HandOver::taken;
 }
 
 bool ReaderConnection::isOpen() const

@@ -139,7 +139,8 @@ private:
     bool readLine(QByteArray *line, const std::function<bool()> &giveUp);
     bool answer(const Request &request, Result *result, qint64 *size);
     void pump();
-    bool takeDescriptor(const QString &devicePath, const std::function<bool()> &giveUp);
+    enum class HandOver { taken, declined, failed };
+    HandOver takeDescriptor(const QString &devicePath, const std::function<bool()> &giveUp);
 
     std::shared_ptr<Request> submitLocked(char kind, qint64 offset, std::uint8_t *into, qint64 length);
     void waitLocked(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Request> &request);

@@ -340,6 +340,23 @@ private Q_SLOTS:
                  qPrintable(sink.errors.first()));
     }
 
+    // A descriptor handed over for another file than the one named (a link
+    // swapped while the dialog was open) is refused, not scanned.
+    void descriptorOfAnotherFileIsRefused()
+    {
+        const QString other = m_dir.filePath(QStringLiteral("other.img"));
+        QVERIFY(writeFile(other, QByteArray(4096, 'o')));
+        const QString wrapper = m_dir.filePath(QStringLiteral("swapping-perl"));
+        QVERIFY(writeFile(wrapper, "#!/bin/sh\na=$1 b=$2 c=$3; shift 4\nexec /usr/bin/perl \"$a\" \"$b\" \"$c\" \""
+                                       + QFile::encodeName(other) + "\" \"$@\"\n"));
+        QVERIFY(QFile::setPermissions(wrapper, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        auto platform = std::make_shared<FakePlatform>();
+        const ReaderConnection::Opened opened = ReaderConnection::open(platform->admin, wrapper, m_image, {});
+        QVERIFY(!opened.connection);
+        QCOMPARE(opened.failure, ReaderConnection::Failure::notStarted);
+        QCOMPARE(opened.reason, QStringLiteral("The reader opened something other than %1.").arg(m_image));
+    }
+
     // The connection on its own: read-aheads collected in order, into a
     // buffer of the program's or into the ring the reader writes itself
     // (wrapping at its end), while another thread reads at random; the size
