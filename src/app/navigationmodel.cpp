@@ -103,9 +103,43 @@ void NavigationModel::setSelectedNav(NavigationItem item)
         return;
     const NavigationItem previous = m_selected;
     m_selected = item;
+    // The screen left takes its warning with it; the new one sets its own.
+    setPending(std::nullopt);
+    setLeaveWarning(QString());
     rowChanged(previous);
     rowChanged(item);
     Q_EMIT selectedNavChanged();
+}
+
+void NavigationModel::setLeaveWarning(const QString &warning)
+{
+    if (warning == m_leaveWarning)
+        return;
+    m_leaveWarning = warning;
+    Q_EMIT leaveWarningChanged();
+    // Nothing left to lose (the scan was stopped and cleared meanwhile): the
+    // question is moot.
+    if (m_leaveWarning.isEmpty())
+        setPending(std::nullopt);
+}
+
+void NavigationModel::setPending(std::optional<NavigationItem> item)
+{
+    if (item == m_pending)
+        return;
+    m_pending = item;
+    Q_EMIT pendingNavChanged();
+}
+
+void NavigationModel::confirmLeave()
+{
+    if (const std::optional<NavigationItem> item = m_pending)
+        setSelectedNav(*item);
+}
+
+void NavigationModel::cancelLeave()
+{
+    setPending(std::nullopt);
 }
 
 int NavigationModel::hoveredItemValue() const
@@ -137,8 +171,13 @@ QString NavigationModel::screenFor(NavigationItem item)
 
 void NavigationModel::select(int item)
 {
-    if (const auto parsed = itemFromValue(item))
+    const auto parsed = itemFromValue(item);
+    if (!parsed || *parsed == m_selected)
+        return;
+    if (m_leaveWarning.isEmpty())
         setSelectedNav(*parsed);
+    else
+        setPending(parsed);
 }
 
 void NavigationModel::hoverEntered(int item)

@@ -25,6 +25,13 @@ class NavigationModel : public QAbstractListModel
     // File name of the screen of selectedNav, relative to MainView.qml.
     Q_PROPERTY(QString selectedScreen READ selectedScreen NOTIFY selectedNavChanged)
     Q_PROPERTY(int count READ count CONSTANT)
+    // What leaving the shown screen would lose, in a sentence the window asks
+    // the user to confirm (a long scan's results); empty: it is left at once.
+    // The shown screen keeps it current.
+    Q_PROPERTY(QString leaveWarning READ leaveWarning WRITE setLeaveWarning NOTIFY leaveWarningChanged)
+    // The destination chosen while a warning stood, waiting for that
+    // confirmation; -1 when none is.
+    Q_PROPERTY(int pendingNav READ pendingNavValue NOTIFY pendingNavChanged)
 
 public:
     enum class Role {
@@ -68,8 +75,16 @@ public:
     // The screen file each destination shows.
     static QString screenFor(NavigationItem item);
 
+    QString leaveWarning() const { return m_leaveWarning; }
+    void setLeaveWarning(const QString &warning);
+    int pendingNavValue() const { return m_pending ? static_cast<int>(*m_pending) : -1; }
+
     // Called by the sidebar rows. Values outside the enumeration are ignored.
+    // While the shown screen has a leave warning, the choice waits in
+    // pendingNav for confirmLeave() or cancelLeave().
     Q_INVOKABLE void select(int item);
+    Q_INVOKABLE void confirmLeave();
+    Q_INVOKABLE void cancelLeave();
     Q_INVOKABLE void hoverEntered(int item);
     // Clears the hover only when it still belongs to `item`, so an exit that
     // arrives after the next row's entry does not wipe that row's hover.
@@ -80,13 +95,18 @@ Q_SIGNALS:
     void selectedNavChanged();
     void hoveredItemChanged();
     void showingAboutChanged();
+    void leaveWarningChanged();
+    void pendingNavChanged();
 
 private:
+    void setPending(std::optional<NavigationItem> item);
     void setHovered(std::optional<NavigationItem> item);
     void rowChanged(NavigationItem item);
 
     NavigationItem m_selected = NavigationItem::trashRecovery;
     std::optional<NavigationItem> m_hovered;
     bool m_showingAbout = false;
+    QString m_leaveWarning;
+    std::optional<NavigationItem> m_pending;
     std::shared_ptr<Platform> m_platform;
 };

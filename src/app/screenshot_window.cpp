@@ -1,5 +1,5 @@
-// The window itself: every destination, a hovered row, the About sheet and
-// the progress ring.
+// The window itself: every destination, a hovered row, the About sheet, the
+// question before a screen with found files is left, and the progress ring.
 
 #include "screenshot.h"
 
@@ -36,6 +36,16 @@ QUORVEL_SHOTS(window)
     shots.settle(600);
     shots.save(u"window-6-about.png"_s);
     shots.navigation->setShowingAbout(false);
+    shots.settle(300);
+
+    shots.navigation->setSelectedNav(NavigationItem::deepScan);
+    shots.settle(300);
+    shots.navigation->setLeaveWarning(u"The 1284 files found are discarded. Coming back to Deep Scan starts afresh."_s);
+    shots.navigation->select(static_cast<int>(NavigationItem::settings));
+    shots.settle(600);
+    shots.save(u"window-8-leave-asks.png"_s);
+    shots.navigation->cancelLeave();
+    shots.navigation->setLeaveWarning(QString());
     shots.settle(300);
 
     const std::unique_ptr<QObject> scene = shots.scene(R"(

@@ -62,6 +62,10 @@ DeepScanScreen::DeepScanScreen(std::shared_ptr<Platform> platform, AppSettings *
     connect(m_service->carvedFiles(), &CarvedFileModel::countChanged, this, &DeepScanScreen::updateBody);
     connect(m_service, &FileCarvingService::savingFinished, this, &DeepScanScreen::savingFinished);
     connect(m_service, &FileCarvingService::hitTallyChanged, this, &DeepScanScreen::showUnverifiedTextChanged);
+    connect(m_service, &FileCarvingService::isScanningChanged, this, &DeepScanScreen::updateLeaveWarning);
+    connect(m_service, &FileCarvingService::isSavingChanged, this, &DeepScanScreen::updateLeaveWarning);
+    connect(m_service, &FileCarvingService::hitTallyChanged, this, &DeepScanScreen::updateLeaveWarning);
+    connect(m_service->carvedFiles(), &CarvedFileModel::countChanged, this, &DeepScanScreen::updateLeaveWarning);
     if (m_settings)
         connect(m_settings, &AppSettings::defaultRecoveryPathChanged, this, &DeepScanScreen::saveFlowChanged);
 }
@@ -297,6 +301,28 @@ void DeepScanScreen::updateBody()
         return;
     m_body = body;
     Q_EMIT bodyChanged();
+}
+
+void DeepScanScreen::updateLeaveWarning()
+{
+    // A scan of a whole disk takes hours; one click on another screen must
+    // not throw it away unasked.
+    const qint64 found = m_service->carvedFiles()->rowCount() + m_service->unverifiedNotListedCount();
+    const QString files = found == 1 ? u"the 1 file found"_s : u"the %1 files found"_s.arg(found);
+    QString warning;
+    if (m_service->isSaving())
+        warning = u"Saving stops after the file being written, and "_s + files + u" are discarded."_s;
+    else if (m_service->isScanning())
+        warning = u"The scan stops, and "_s + (found == 0 ? u"what it has read so far is"_s : files + u" so far are"_s)
+            + u" discarded."_s;
+    else if (found > 0)
+        warning = (found == 1 ? u"The 1 file found is"_s : u"The %1 files found are"_s.arg(found)) + u" discarded."_s;
+    if (!warning.isEmpty())
+        warning += u" Coming back to Deep Scan starts afresh."_s;
+    if (warning == m_leaveWarning)
+        return;
+    m_leaveWarning = warning;
+    Q_EMIT leaveWarningChanged();
 }
 
 void DeepScanScreen::setHideExistingFiles(bool hide)

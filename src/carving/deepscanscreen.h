@@ -74,6 +74,10 @@ class DeepScanScreen : public QObject
     Q_PROPERTY(QString saveResultText READ saveResultText NOTIFY saveFlowChanged)
     // Cancel was pressed during the running save; it ends after its current file.
     Q_PROPERTY(bool isStoppingSave READ isStoppingSave NOTIFY saveFlowChanged)
+    // What leaving the screen would throw away, for the window to confirm
+    // first: a scan under way, a save under way, or the files found; empty
+    // when there is nothing to lose.
+    Q_PROPERTY(QString leaveWarning READ leaveWarning NOTIFY leaveWarningChanged)
 
 public:
     enum class ScanMode { deletedFiles, rawDevice, directory, diskImage };
@@ -143,6 +147,7 @@ public:
     const std::optional<SaveCountsShown> &lastSaveCounts() const { return m_saveResult; }
     QString saveResultText() const;
     bool isStoppingSave() const { return m_stoppingSave; }
+    QString leaveWarning() const { return m_leaveWarning; }
 
     void setSameDeviceCheck(SameDeviceCheck check) { m_sameDevice = std::move(check); }
 
@@ -190,6 +195,7 @@ Q_SIGNALS:
     void showUnverifiedChanged();
     void showUnverifiedTextChanged();
     void saveFlowChanged();
+    void leaveWarningChanged();
     // The screen should open its folder dialog with folderDialogTitle.
     void folderDialogRequested();
 
@@ -197,6 +203,7 @@ private:
     enum class SaveKind { none, selected, all };
 
     void updateBody();
+    void updateLeaveWarning();
     void updateCanStart(bool wasAllowed);
     void continueAfterDeviceCheck();
     void startPendingSave();
@@ -214,6 +221,7 @@ private:
     std::optional<VolumeInfo> m_selectedVolume;
     QStringList m_selectedSignatures;
     Body m_body = Body::setup;
+    QString m_leaveWarning;
     // What the last scan read, for the same-device check.
     QString m_scannedSource;
 

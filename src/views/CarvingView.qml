@@ -13,6 +13,8 @@ Rectangle {
     color: Theme.backgroundDeep
 
     readonly property alias screen: deepScan
+    // The window asks before it leaves a screen that has this to lose.
+    readonly property string leaveWarning: deepScan.leaveWarning
     readonly property alias saveFolderDialog: saveFolderDialog
     readonly property alias browseFolderDialog: browseFolderDialog
     readonly property alias browseFileDialog: browseFileDialog

@@ -89,6 +89,29 @@ Window {
         }
     }
 
+    // A screen with something to lose (a scan under way, files found) is
+    // only left once the user says so.
+    Binding {
+        target: navigation
+        property: "leaveWarning"
+        value: screenLoader.item && screenLoader.item.leaveWarning !== undefined ? screenLoader.item.leaveWarning : ""
+    }
+
+    CarvingAlert {
+        objectName: "leaveAlert"
+        shown: navigation.pendingNav >= 0
+        accent: Theme.neonOrange
+        symbol: "exclamationmark.triangle.fill"
+        title: "Leave this screen?"
+        message: navigation.leaveWarning
+        buttons: [
+            { text: "Stay", accent: "neonCyan", primary: true },
+            { text: "Leave", accent: "neonOrange", primary: false },
+        ]
+        onButtonPressed: (index) => index === 1 ? navigation.confirmLeave() : navigation.cancelLeave()
+        onDismissed: navigation.cancelLeave()
+    }
+
     AboutSheet {
         id: aboutSheet
         navigation: navigation

@@ -76,6 +76,27 @@ TestCase {
         verify(loader().item.objectName !== "state the user left behind")
     }
 
+    // A screen with something to lose is left only after the user says so.
+    function test_leaving_asks_first_data() {
+        return [
+            { tag: "stay", button: 0, screen: "TrashRecoveryView.qml" },
+            { tag: "leave", button: 1, screen: "SettingsView.qml" },
+        ]
+    }
+
+    function test_leaving_asks_first(data) {
+        const alert = findChild(view, "leaveAlert")
+        view.navigation.leaveWarning = "The 3 files found are discarded."
+        mouseClick(row(Recovery.NavigationItem.settings))
+        tryCompare(alert, "opened", true)
+        compare(findChild(alert.contentItem, "alertMessage").text, "The 3 files found are discarded.")
+        compare(screenFile(), "TrashRecoveryView.qml")
+        mouseClick(findChild(alert.contentItem, "alertButton_" + data.button))
+        tryCompare(alert, "visible", false)
+        tryVerify(() => loader().item !== null && screenFile() === data.screen)
+        compare(view.navigation.pendingNav, -1)
+    }
+
     function test_hover_and_selection() {
         mouseMove(row(2))
         tryCompare(view.navigation, "hoveredItem", 2)

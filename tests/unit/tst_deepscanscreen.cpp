@@ -281,9 +281,12 @@ private Q_SLOTS:
         screen->setScanPath(freshFolder(QStringLiteral("nothing here")));
         screen->startScan();
         QCOMPARE(screen->body(), Body::progress);
+        QCOMPARE(screen->leaveWarning(), QStringLiteral("The scan stops, and what it has read so far is discarded. "
+                                                        "Coming back to Deep Scan starts afresh."));
         // A finished scan without hits shows the (empty) results, straight
-        // from the progress panel.
+        // from the progress panel, and has nothing to lose.
         QTRY_COMPARE(screen->body(), Body::results);
+        QCOMPARE(screen->leaveWarning(), QString());
         QCOMPARE(screen->visibleFiles()->rowCount(), 0);
         QVERIFY(!screen->visibleFiles()->allSelectableSelected());
         screen->newScan();
@@ -469,8 +472,11 @@ private Q_SLOTS:
         screen->toggleSelectAll();
         QCOMPARE(screen->visibleFiles()->selectedCount(), 1);
         const quint64 scanned = screen->service()->bytesScanned();
+        QCOMPARE(screen->leaveWarning(),
+                 QStringLiteral("The 1 file found is discarded. Coming back to Deep Scan starts afresh."));
 
         screen->newScan();
+        QCOMPARE(screen->leaveWarning(), QString());
         FileCarvingService *service = screen->service();
         QCOMPARE(service->carvedFiles()->rowCount(), 0);
         QCOMPARE(service->scanProgress(), 0.0);

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void lateExitKeepsTheNewHover();
     void valuesOutsideTheEnumerationAreIgnored();
     void aboutToggles();
+    void leavingWaitsForConfirmation();
     void snapshotSubtitleNamesThePlatformsFacility_data();
     void snapshotSubtitleNamesThePlatformsFacility();
 };
@@ -161,6 +162,39 @@ void NavigationTest::aboutToggles()
     model.toggleAbout();
     QVERIFY(!model.showingAbout());
     QCOMPARE(about.count(), 2);
+}
+
+// A screen with something to lose is left only once confirmed; the choice
+// lapses when it is cancelled or when nothing is left to lose.
+void NavigationTest::leavingWaitsForConfirmation()
+{
+    NavigationModel model;
+    const int settings = int(NavigationItem::settings);
+    model.select(int(NavigationItem::deepScan));
+    model.setLeaveWarning(QStringLiteral("The 3 files found are discarded."));
+
+    model.select(int(NavigationItem::deepScan));
+    QCOMPARE(model.pendingNavValue(), -1);
+    model.select(settings);
+    QCOMPARE(model.selectedNav(), NavigationItem::deepScan);
+    QCOMPARE(model.pendingNavValue(), settings);
+    model.cancelLeave();
+    QCOMPARE(model.pendingNavValue(), -1);
+    QCOMPARE(model.selectedNav(), NavigationItem::deepScan);
+
+    model.select(settings);
+    model.setLeaveWarning(QString());
+    QCOMPARE(model.pendingNavValue(), -1);
+    QCOMPARE(model.selectedNav(), NavigationItem::deepScan);
+
+    model.setLeaveWarning(QStringLiteral("The scan stops."));
+    model.select(settings);
+    model.confirmLeave();
+    QCOMPARE(model.selectedNav(), NavigationItem::settings);
+    QCOMPARE(model.pendingNavValue(), -1);
+    QCOMPARE(model.leaveWarning(), QString());
+    model.confirmLeave();
+    QCOMPARE(model.selectedNav(), NavigationItem::settings);
 }
 
 QTEST_GUILESS_MAIN(NavigationTest)
