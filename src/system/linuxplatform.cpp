@@ -58,12 +58,26 @@ ToolResult interpretElevatedRun(const RawToolResult &raw)
     return result;
 }
 
+QString LinuxAdministratorLauncher::launchFailure(const QString &error) const
+{
+    // A minimal installation may lack pkexec; "No such file or directory"
+    // alone would not tell the user what to do.
+    if (!m_config.runningAsRoot && !QFileInfo::exists(m_config.pkexec))
+        return u"%1 is not installed, so administrator rights can't be asked for. Install it with "
+               u"\"sudo apt install pkexec\"."_s.arg(m_config.pkexec);
+    return error;
+}
+
 ToolResult LinuxAdministratorLauncher::runShell(const QString &command, StreamMode mode)
 {
     if (m_config.runningAsRoot)
         return m_runner->run(m_config.shell, {u"-c"_s, command}, mode);
     const StreamMode pkexecMode = mode == StreamMode::discardAll ? StreamMode::outputOnly : mode;
-    return interpretElevatedRun(m_runner->runRaw(m_config.pkexec, pkexecShellArguments(m_config.shell, command, mode), pkexecMode));
+    ToolResult result =
+        interpretElevatedRun(m_runner->runRaw(m_config.pkexec, pkexecShellArguments(m_config.shell, command, mode), pkexecMode));
+    if (!result.launched)
+        result.startError = launchFailure(result.startError.value_or(QString()));
+    return result;
 }
 
 std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetached(const QString &scriptPath,
@@ -83,7 +97,11 @@ std::unique_ptr<DetachedAdministratorRun> LinuxAdministratorLauncher::startDetac
     const QStringList bashArguments = QStringList{u"-c"_s, QString::fromUtf8(script.readAll()), u"quorvel-helper"_s} + arguments;
     if (m_config.runningAsRoot)
         return startDetachedProcess(m_config.bash, bashArguments, error);
-    return startDetachedProcess(m_config.pkexec, QStringList{m_config.bash} + bashArguments, error);
+    std::unique_ptr<DetachedAdministratorRun> run =
+        startDetachedProcess(m_config.pkexec, QStringList{m_config.bash} + bashArguments, error);
+    if (!run && error)
+        *error = launchFailure(*error);
+    return run;
 }
 
 std::unique_ptr<PipedProcess> LinuxAdministratorLauncher::startPiped(const QString &program, const QStringList &arguments,
@@ -91,7 +109,10 @@ std::unique_ptr<PipedProcess> LinuxAdministratorLauncher::startPiped(const QStri
 {
     if (m_config.runningAsRoot)
         return PipedProcess::start(program, arguments, error, errorFd);
-    return PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error, errorFd);
+    std::unique_ptr<PipedProcess> process = PipedProcess::start(m_config.pkexec, QStringList{program} + arguments, error, errorFd);
+    if (!process && error)
+        *error = launchFailure(*error);
+    return process;
 }
 
 namespace {

@@ -58,6 +58,9 @@ public:
                                              QString *error) override;
 
 private:
+    // The reason a pkexec run could not start, in words a user can act on.
+    QString launchFailure(const QString &error) const;
+
     LinuxAdministratorConfig m_config;
     std::shared_ptr<CommandRunner> m_runner;
 };

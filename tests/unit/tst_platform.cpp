@@ -10,6 +10,7 @@
 
 #include "helpers/testsupport.h"
 #include "system/linuxplatform.h"
+#include "system/pipedprocess.h"
 #include "system/macplatform.h"
 #include "system/platform.h"
 
@@ -123,15 +124,24 @@ private Q_SLOTS:
         QCOMPARE(result.exitStatus, expectedStatus);
     }
 
+    // Every way of asking for rights says what is missing and how to get it.
     void missingPkexecIsNotLaunched()
     {
         LinuxAdministratorLauncher launcher({u"/nonexistent/pkexec"_s, u"/bin/sh"_s, u"/bin/bash"_s, false});
+        const QString told = u"/nonexistent/pkexec is not installed, so administrator rights can't be asked for. "
+                             u"Install it with \"sudo apt install pkexec\"."_s;
         const ToolResult result = launcher.runShell(u"true"_s, StreamMode::outputOnly);
         QVERIFY(!result.launched);
-        QVERIFY(!result.startError.value_or(QString()).isEmpty());
+        QCOMPARE(result.startError.value_or(QString()), told);
+        QTemporaryDir folder;
+        const QString script = folder.filePath(u"x.sh"_s);
+        QVERIFY(writeFile(script, "true\n"));
         QString error;
-        QVERIFY(!launcher.startDetached(u"/tmp/x.sh"_s, {}, &error));
-        QVERIFY(!error.isEmpty());
+        QVERIFY(!launcher.startDetached(script, {}, &error));
+        QCOMPARE(error, told);
+        error.clear();
+        QVERIFY(!launcher.startPiped(u"/usr/bin/perl"_s, {}, -1, &error));
+        QCOMPARE(error, told);
     }
 
     // A detached helper gets its arguments whole, runs until told to stop or
