@@ -522,7 +522,8 @@ bool FileCarvingService::startSavingJob(QList<CarvedFile> list, std::optional<QL
         m_saveTimer->setInterval(100);
         connect(m_saveTimer, &QTimer::timeout, this, [this] {
             if (m_saveTally)
-                applySaveProgress(m_saveTally->filesDone.load(), m_saveTally->bytesWritten.load());
+                applySaveProgress(m_saveTally->filesDone.load(),
+                                  m_saveTally->bytesWritten.load() + m_saveTally->inFile.load());
         });
     }
     m_saveTimer->start();
@@ -543,8 +544,10 @@ bool FileCarvingService::startSavingJob(QList<CarvedFile> list, std::optional<QL
         observer.done = [&tally](const CarvedFile &file, const SaveResult &result) {
             if (result)
                 tally->bytesWritten += plannedBytes(file);
+            tally->inFile = 0;
             ++tally->filesDone;
         };
+        observer.written = [&tally](qint64 bytes) { tally->inFile = bytes; };
         const SaveCounts counts = ::saveCarvedFiles(files, folder, observer);
         const int tried = tally->filesDone.load();
         const qint64 written = tally->bytesWritten.load();

@@ -225,6 +225,7 @@ private:
     struct SaveTally {
         std::atomic<int> filesDone{0};
         std::atomic<qint64> bytesWritten{0};
+        std::atomic<qint64> inFile{0};  // of the file being written
     };
 
     std::shared_ptr<Platform> m_platform;

@@ -345,7 +345,9 @@ mode_t copyMode(mode_t sourceMode, bool isFolder, const SaveAccess &access)
     return sourceMode & 0777;
 }
 
-std::optional<SaveError> copyFileContents(const QString &from, int toFd, Sha256 *hash, qint64 *copied)
+// `written`, when given, hears how many bytes are copied so far.
+std::optional<SaveError> copyFileContents(const QString &from, int toFd, Sha256 *hash, qint64 *copied,
+                                          const FileProgress &written = {})
 {
     const int fromFd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fromFd < 0)
@@ -369,6 +371,8 @@ std::optional<SaveError> copyFileContents(const QString &from, int toFd, Sha256 
         if (hash)
             hash->add(QByteArrayView(buffer, got));
         *copied += got;
+        if (written)
+            written(*copied);
     }
     struct stat status {};
     if (!error && ::fstat(fromFd, &status) == 0) {
@@ -503,7 +507,7 @@ std::optional<SaveError> readSaved(const CarvedFile &file, qint64 from, QByteArr
 // its first block, so that a whole video costs no more memory than a photo,
 // then checks on what was written that it is still the file the scan found.
 std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &first, int fd, const QString &folder,
-                                  Sha256 *hash)
+                                  Sha256 *hash, const FileProgress &written)
 {
     const qint64 length = file.savedLength();
     QByteArray bytes = first;
@@ -515,14 +519,16 @@ std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &firs
         if (!writeAll(fd, bytes.constData(), bytes.size()))
             return systemError(errno, folder);
         hash->add(bytes);
+        if (written)
+            written(done + bytes.size());
     }
     if (!file.verification.isVerified())
         return std::nullopt;
     const FileSignature *signature = signatureNamed(file.signatureType);
     if (!signature)
         return std::nullopt;
-    Verify::HitBytes written({}, std::make_shared<WrittenBytes>(fd), 0, quint64(length));
-    const Verification again = HitVerifier::walkOnce(*signature, written);
+    Verify::HitBytes onDisk({}, std::make_shared<WrittenBytes>(fd), 0, quint64(length));
+    const Verification again = HitVerifier::walkOnce(*signature, onDisk);
     if (again.isVerified() && again.length == length)
         return std::nullopt;
     return sourceChanged(file, again.isVerified() ? u"its structure now ends elsewhere"_s : again.reason);
@@ -534,7 +540,8 @@ std::optional<SaveError> writeHit(const CarvedFile &file, const QByteArray &firs
 // something else under its name. The first bytes are compared before
 // anything is created; a verified hit's structure is walked again on what
 // was written, before it takes its name.
-SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
+SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access,
+                     const FileProgress &written)
 {
     QByteArray first;
     if (auto failure = readSaved(file, 0, &first))
@@ -546,7 +553,7 @@ SaveResult saveBytes(const CarvedFile &file, const QString &folder, const QStrin
     if (!pending.open(folder, access.fileMode(), access, &error))
         return failedWith(error);
     Sha256 hash;
-    if (auto failure = writeHit(file, first, pending.fd(), folder, &hash))
+    if (auto failure = writeHit(file, first, pending.fd(), folder, &hash, written))
         return failedWith(*failure);
     CollisionFreeNames names(folder, baseName);
     QString path;
@@ -589,7 +596,8 @@ SaveResult copyFolder(const CarvedFile &file, const QString &folder, const QStri
     }
 }
 
-SaveResult copySource(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access)
+SaveResult copySource(const CarvedFile &file, const QString &folder, const QString &baseName, const SaveAccess &access,
+                      const FileProgress &written)
 {
     struct stat status {};
     if (::stat(QFile::encodeName(file.sourcePath).constData(), &status) != 0)
@@ -607,7 +615,7 @@ SaveResult copySource(const CarvedFile &file, const QString &folder, const QStri
         return failedWith(error);
     Sha256 hash;
     qint64 copied = 0;
-    if (auto failure = copyFileContents(file.sourcePath, pending.fd(), &hash, &copied))
+    if (auto failure = copyFileContents(file.sourcePath, pending.fd(), &hash, &copied, written))
         return failedWith(*failure);
     CollisionFreeNames names(folder, baseName);
     QString path;
@@ -632,13 +640,14 @@ QString baseNameOf(const CarvedFile &file)
     return file.suggestedFileName();
 }
 
-SaveResult savePrepared(const CarvedFile &file, const QString &folder, const SaveAccess &access)
+SaveResult savePrepared(const CarvedFile &file, const QString &folder, const SaveAccess &access,
+                        const FileProgress &written = {})
 {
     const QString baseName = baseNameOf(file);
     if (file.data)
-        return saveBytes(file, folder, baseName, access);
+        return saveBytes(file, folder, baseName, access, written);
     if (sourceFileExists(file.sourcePath))
-        return copySource(file, folder, baseName, access);
+        return copySource(file, folder, baseName, access, written);
     return failedWith(SaveError::nothingToSave());
 }
 
@@ -777,7 +786,7 @@ SaveCounts saveCarvedFiles(const QList<CarvedFile> &files, const QString &folder
             if (refusal != refused.cend())
                 result.error = prepareFailure(*refusal);
             else
-                result = savePrepared(file, folder, observer.access);
+                result = savePrepared(file, folder, observer.access, observer.written);
             if (result)
                 ++counts.saved;
             else if (file.data || sourceFileExists(file.sourcePath))

@@ -96,9 +96,14 @@ SaveResult saveCarvedFile(const CarvedFile &file, const QString &folder, const S
 // before each hit; once it answers false, that hit and all after it are left
 // unsaved and uncounted. `done` hears the outcome of every hit that was tried,
 // in order. Files and folders are made with the modes and owner of `access`.
+// Bytes of the file being saved written so far.
+using FileProgress = std::function<void(qint64 bytes)>;
+
 struct SaveObserver {
     std::function<bool()> proceed;
     std::function<void(const CarvedFile &, const SaveResult &)> done;
+    // Heard while one file is written, so that a large one shows progress.
+    FileProgress written;
     SaveAccess access = SaveAccess::current();
 };
 

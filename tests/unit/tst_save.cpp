@@ -521,6 +521,31 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_out).entryList(QDir::Files).size(), 2);
     }
 
+    // A large file tells how far it is while it is written, carved bytes a
+    // block at a time and a file that still exists as it is copied.
+    void largeFileTellsItsProgress_data()
+    {
+        QTest::addColumn<bool>("carved");
+        QTest::addRow("carved bytes") << true;
+        QTest::addRow("an existing file") << false;
+    }
+    void largeFileTellsItsProgress()
+    {
+        QFETCH(bool, carved);
+        const QByteArray bytes = QByteArray("GIF89a") + QByteArray(3 * 1024 * 1024 + 12345, 'g');
+        const QString existing = m_dir.filePath(QStringLiteral("still-there.gif"));
+        QVERIFY(writeFile(existing, bytes));
+        const CarvedFile file = carved ? hit(QStringLiteral("GIF"), QStringLiteral("gif"), 0, bytes)
+                                       : hit(QStringLiteral("GIF"), QStringLiteral("gif"), 0, std::nullopt, existing);
+        SaveObserver observer;
+        QList<qint64> heard;
+        observer.written = [&heard](qint64 written) { heard << written; };
+        QCOMPARE(saveCarvedFiles({file}, m_out, observer), (SaveCounts{1, 0, 0}));
+        QVERIFY2(heard.size() >= 4, qPrintable(QString::number(heard.size())));
+        QVERIFY(std::is_sorted(heard.cbegin(), heard.cend()) && heard.first() > 0);
+        QCOMPARE(heard.last(), qint64(bytes.size()));
+    }
+
 private:
     QTemporaryDir m_dir;
     QString m_out;
