@@ -275,6 +275,10 @@ public:
         case Wait::ready:
             break;
         }
+        // Reads come in order: chunks before this one are done with, even one
+        // whose last byte was never handed out because it was unreadable.
+        for (; m_consumed < index; ++m_consumed)
+            QFile::remove(keptPath(m_consumed));
         const Piece piece = readKept(index, offset % ElevatedScan::chunkSize, into, length);
         if (piece.got < 0)
             return {0, EIO, false};
