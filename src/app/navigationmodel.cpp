@@ -119,8 +119,27 @@ void NavigationModel::setLeaveWarning(const QString &warning)
     Q_EMIT leaveWarningChanged();
     // Nothing left to lose (the scan was stopped and cleared meanwhile): the
     // question is moot.
-    if (m_leaveWarning.isEmpty())
+    if (m_leaveWarning.isEmpty()) {
         setPending(std::nullopt);
+        setQuitPending(false);
+    }
+}
+
+void NavigationModel::setQuitPending(bool pending)
+{
+    if (pending == m_quitPending)
+        return;
+    m_quitPending = pending;
+    Q_EMIT quitPendingChanged();
+}
+
+bool NavigationModel::mayClose()
+{
+    if (m_leaveWarning.isEmpty() || m_quitConfirmed)
+        return true;
+    setPending(std::nullopt);
+    setQuitPending(true);
+    return false;
 }
 
 void NavigationModel::setPending(std::optional<NavigationItem> item)
@@ -133,13 +152,19 @@ void NavigationModel::setPending(std::optional<NavigationItem> item)
 
 void NavigationModel::confirmLeave()
 {
-    if (const std::optional<NavigationItem> item = m_pending)
+    if (m_quitPending) {
+        m_quitConfirmed = true;
+        setQuitPending(false);
+        Q_EMIT quitConfirmed();
+    } else if (const std::optional<NavigationItem> item = m_pending) {
         setSelectedNav(*item);
+    }
 }
 
 void NavigationModel::cancelLeave()
 {
     setPending(std::nullopt);
+    setQuitPending(false);
 }
 
 int NavigationModel::hoveredItemValue() const
@@ -174,10 +199,12 @@ void NavigationModel::select(int item)
     const auto parsed = itemFromValue(item);
     if (!parsed || *parsed == m_selected)
         return;
-    if (m_leaveWarning.isEmpty())
+    if (m_leaveWarning.isEmpty()) {
         setSelectedNav(*parsed);
-    else
+    } else {
+        setQuitPending(false);
         setPending(parsed);
+    }
 }
 
 void NavigationModel::hoverEntered(int item)

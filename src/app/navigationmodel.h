@@ -32,6 +32,8 @@ class NavigationModel : public QAbstractListModel
     // The destination chosen while a warning stood, waiting for that
     // confirmation; -1 when none is.
     Q_PROPERTY(int pendingNav READ pendingNavValue NOTIFY pendingNavChanged)
+    // Closing the window while a warning stands waits for the same answer.
+    Q_PROPERTY(bool quitPending READ quitPending NOTIFY quitPendingChanged)
 
 public:
     enum class Role {
@@ -85,6 +87,10 @@ public:
     Q_INVOKABLE void select(int item);
     Q_INVOKABLE void confirmLeave();
     Q_INVOKABLE void cancelLeave();
+    bool quitPending() const { return m_quitPending; }
+    // Asked when the window is about to close: true when it may; else the
+    // question is asked and quitConfirmed() follows a yes.
+    Q_INVOKABLE bool mayClose();
     Q_INVOKABLE void hoverEntered(int item);
     // Clears the hover only when it still belongs to `item`, so an exit that
     // arrives after the next row's entry does not wipe that row's hover.
@@ -97,9 +103,12 @@ Q_SIGNALS:
     void showingAboutChanged();
     void leaveWarningChanged();
     void pendingNavChanged();
+    void quitPendingChanged();
+    void quitConfirmed();
 
 private:
     void setPending(std::optional<NavigationItem> item);
+    void setQuitPending(bool pending);
     void setHovered(std::optional<NavigationItem> item);
     void rowChanged(NavigationItem item);
 
@@ -108,5 +117,7 @@ private:
     bool m_showingAbout = false;
     QString m_leaveWarning;
     std::optional<NavigationItem> m_pending;
+    bool m_quitPending = false;
+    bool m_quitConfirmed = false;
     std::shared_ptr<Platform> m_platform;
 };

@@ -40,7 +40,7 @@ QUORVEL_SHOTS(window)
 
     shots.navigation->setSelectedNav(NavigationItem::deepScan);
     shots.settle(300);
-    shots.navigation->setLeaveWarning(u"The 1284 files found are discarded. Coming back to Deep Scan starts afresh."_s);
+    shots.navigation->setLeaveWarning(u"The 1284 files found are discarded."_s);
     shots.navigation->select(static_cast<int>(NavigationItem::settings));
     shots.settle(600);
     shots.save(u"window-8-leave-asks.png"_s);

@@ -317,8 +317,6 @@ void DeepScanScreen::updateLeaveWarning()
             + u" discarded."_s;
     else if (found > 0)
         warning = (found == 1 ? u"The 1 file found is"_s : u"The %1 files found are"_s.arg(found)) + u" discarded."_s;
-    if (!warning.isEmpty())
-        warning += u" Coming back to Deep Scan starts afresh."_s;
     if (warning == m_leaveWarning)
         return;
     m_leaveWarning = warning;

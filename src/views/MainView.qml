@@ -97,16 +97,23 @@ Window {
         value: screenLoader.item && screenLoader.item.leaveWarning !== undefined ? screenLoader.item.leaveWarning : ""
     }
 
+    onClosing: (close) => close.accepted = navigation.mayClose()
+
+    Connections {
+        target: navigation
+        function onQuitConfirmed() { window.close() }
+    }
+
     CarvingAlert {
         objectName: "leaveAlert"
-        shown: navigation.pendingNav >= 0
+        shown: navigation.pendingNav >= 0 || navigation.quitPending
         accent: Theme.neonOrange
         symbol: "exclamationmark.triangle.fill"
-        title: "Leave this screen?"
-        message: navigation.leaveWarning
+        title: navigation.quitPending ? "Quit " + Qt.application.name + "?" : "Leave this screen?"
+        message: navigation.leaveWarning + (navigation.quitPending ? "" : " Coming back starts the screen afresh.")
         buttons: [
             { text: "Stay", accent: "neonCyan", primary: true },
-            { text: "Leave", accent: "neonOrange", primary: false },
+            { text: navigation.quitPending ? "Quit" : "Leave", accent: "neonOrange", primary: false },
         ]
         onButtonPressed: (index) => index === 1 ? navigation.confirmLeave() : navigation.cancelLeave()
         onDismissed: navigation.cancelLeave()

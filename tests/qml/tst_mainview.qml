@@ -89,12 +89,24 @@ TestCase {
         view.navigation.leaveWarning = "The 3 files found are discarded."
         mouseClick(row(Recovery.NavigationItem.settings))
         tryCompare(alert, "opened", true)
-        compare(findChild(alert.contentItem, "alertMessage").text, "The 3 files found are discarded.")
+        compare(findChild(alert.contentItem, "alertMessage").text,
+                "The 3 files found are discarded. Coming back starts the screen afresh.")
         compare(screenFile(), "TrashRecoveryView.qml")
         mouseClick(findChild(alert.contentItem, "alertButton_" + data.button))
         tryCompare(alert, "visible", false)
         tryVerify(() => loader().item !== null && screenFile() === data.screen)
         compare(view.navigation.pendingNav, -1)
+    }
+
+    function test_closing_asks_first() {
+        const alert = findChild(view, "leaveAlert")
+        view.navigation.leaveWarning = "The scan stops."
+        view.close()
+        tryCompare(alert, "opened", true)
+        verify(view.visible)
+        compare(findChild(alert.contentItem, "alertButton_1").text, "Quit")
+        mouseClick(findChild(alert.contentItem, "alertButton_1"))
+        tryCompare(view, "visible", false)
     }
 
     function test_hover_and_selection() {

@@ -281,8 +281,7 @@ private Q_SLOTS:
         screen->setScanPath(freshFolder(QStringLiteral("nothing here")));
         screen->startScan();
         QCOMPARE(screen->body(), Body::progress);
-        QCOMPARE(screen->leaveWarning(), QStringLiteral("The scan stops, and what it has read so far is discarded. "
-                                                        "Coming back to Deep Scan starts afresh."));
+        QCOMPARE(screen->leaveWarning(), QStringLiteral("The scan stops, and what it has read so far is discarded."));
         // A finished scan without hits shows the (empty) results, straight
         // from the progress panel, and has nothing to lose.
         QTRY_COMPARE(screen->body(), Body::results);
@@ -472,8 +471,7 @@ private Q_SLOTS:
         screen->toggleSelectAll();
         QCOMPARE(screen->visibleFiles()->selectedCount(), 1);
         const quint64 scanned = screen->service()->bytesScanned();
-        QCOMPARE(screen->leaveWarning(),
-                 QStringLiteral("The 1 file found is discarded. Coming back to Deep Scan starts afresh."));
+        QCOMPARE(screen->leaveWarning(), QStringLiteral("The 1 file found is discarded."));
 
         screen->newScan();
         QCOMPARE(screen->leaveWarning(), QString());

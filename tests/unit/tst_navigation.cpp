@@ -28,6 +28,7 @@ private Q_SLOTS:
     void valuesOutsideTheEnumerationAreIgnored();
     void aboutToggles();
     void leavingWaitsForConfirmation();
+    void closingWaitsForConfirmation();
     void snapshotSubtitleNamesThePlatformsFacility_data();
     void snapshotSubtitleNamesThePlatformsFacility();
 };
@@ -195,6 +196,24 @@ void NavigationTest::leavingWaitsForConfirmation()
     QCOMPARE(model.leaveWarning(), QString());
     model.confirmLeave();
     QCOMPARE(model.selectedNav(), NavigationItem::settings);
+}
+
+// Closing the window asks the same question; only a yes lets it close.
+void NavigationTest::closingWaitsForConfirmation()
+{
+    NavigationModel model;
+    QSignalSpy confirmed(&model, &NavigationModel::quitConfirmed);
+    QVERIFY(model.mayClose());
+    model.setLeaveWarning(QStringLiteral("The scan stops."));
+    QVERIFY(!model.mayClose());
+    QVERIFY(model.quitPending());
+    model.cancelLeave();
+    QVERIFY(!model.quitPending());
+    QVERIFY(!model.mayClose());
+    model.confirmLeave();
+    QCOMPARE(confirmed.count(), 1);
+    QVERIFY(!model.quitPending());
+    QVERIFY(model.mayClose());
 }
 
 QTEST_GUILESS_MAIN(NavigationTest)
