@@ -148,6 +148,8 @@ QList<CarvedFile> heldHits(int count, quint64 firstOffset, qint64 length, int ho
         data.offset = quint64(i) * quint64(length);
         data.length = length;
         hits[i].estimatedSize = length;
+        // Saved as their windows: the bytes behind them are no real files.
+        hits[i].verification = {};
     }
     return hits;
 }

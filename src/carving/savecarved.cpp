@@ -500,6 +500,10 @@ std::optional<SaveError> readSaved(const CarvedFile &file, qint64 from, QByteArr
         return sourceError(u"The hit has no byte source."_s);
     if (!file.data->source->read(file.data->offset + quint64(from), length, bytes, &error))
         return sourceError(error);
+    // A short block would shift every later byte of the file, and an empty
+    // one would never finish it.
+    if (bytes->size() != length)
+        return sourceError(u"The source returned %1 of %2 bytes."_s.arg(bytes->size()).arg(length));
     return std::nullopt;
 }
 

@@ -35,6 +35,17 @@ CarvedFile hit(const QString &type, const QString &extension, quint64 offset, st
     return file;
 }
 
+// Says every read worked but hands back at most 4 KiB of it.
+class LessSource final : public ByteSource
+{
+public:
+    bool read(quint64, qint64 length, QByteArray *out, QString *) const override
+    {
+        *out = QByteArray("carved") + QByteArray(qsizetype(std::min<qint64>(length, 4096)) - 6, 'x');
+        return true;
+    }
+};
+
 // Counts prepare calls and can run something just before handing out bytes.
 class WatchedSource : public ByteSource
 {
@@ -378,6 +389,8 @@ private Q_SLOTS:
         QTest::addRow("nothing to save") << QStringLiteral("gone") << QStringLiteral("No data and source file not accessible");
         QTest::addRow("source changed") << QStringLiteral("changed") << QStringLiteral("Source changed since the scan");
         QTest::addRow("source unreadable") << QStringLiteral("short") << QStringLiteral("Could not read the source");
+        // Fewer bytes than asked, said to be all: the save ends, not loops.
+        QTest::addRow("source hands back less") << QStringLiteral("less") << QStringLiteral("Could not read the source");
         // A pipe in a Trash folder would block saving for good.
         QTest::addRow("a pipe") << QStringLiteral("pipe") << QStringLiteral("Not a regular file or folder");
         QTest::addRow("destination is a file") << QStringLiteral("file") << QString::fromLocal8Bit(std::strerror(ENOTDIR));
@@ -396,6 +409,10 @@ private Q_SLOTS:
             file.data = CarvedData{std::make_shared<FileByteSource>(image), 0, 16, QByteArray("FFD8")};
         if (kind == QStringLiteral("short"))
             file.data = CarvedData{std::make_shared<FileByteSource>(image), 60, 16, QByteArray()};
+        if (kind == QStringLiteral("less")) {
+            file.data = CarvedData{std::make_shared<LessSource>(), 0, 3 << 20, QByteArray("carved")};
+            file.estimatedSize = 3 << 20;
+        }
         if (kind == QStringLiteral("pipe")) {
             const QString pipe = m_dir.path() + QStringLiteral("/trashed-pipe");
             QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0 || errno == EEXIST);
