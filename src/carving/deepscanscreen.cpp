@@ -309,14 +309,15 @@ void DeepScanScreen::updateLeaveWarning()
     // not throw it away unasked.
     const qint64 found = m_service->carvedFiles()->rowCount() + m_service->unverifiedNotListedCount();
     const QString files = found == 1 ? u"the 1 file found"_s : u"the %1 files found"_s.arg(found);
+    const QString are = found == 1 ? u" is"_s : u" are"_s;
     QString warning;
     if (m_service->isSaving())
-        warning = u"Saving stops after the file being written, and "_s + files + u" are discarded."_s;
+        warning = u"Saving stops after the file being written, and "_s + files + are + u" discarded."_s;
     else if (m_service->isScanning())
-        warning = u"The scan stops, and "_s + (found == 0 ? u"what it has read so far is"_s : files + u" so far are"_s)
+        warning = u"The scan stops, and "_s + (found == 0 ? u"what it has read so far is"_s : files + u" so far"_s + are)
             + u" discarded."_s;
     else if (found > 0)
-        warning = (found == 1 ? u"The 1 file found is"_s : u"The %1 files found are"_s.arg(found)) + u" discarded."_s;
+        warning = u"T"_s + files.mid(1) + are + u" discarded."_s;
     if (warning == m_leaveWarning)
         return;
     m_leaveWarning = warning;

@@ -607,6 +607,8 @@ private Q_SLOTS:
         screen->requestSaveSelected();
         screen->folderChosen(QUrl::fromLocalFile(folder));
         QVERIFY(source->reading.tryAcquire(1, 5000));
+        QCOMPARE(screen->leaveWarning(),
+                 QStringLiteral("Saving stops after the file being written, and the 3 files found are discarded."));
         screen->cancelSaving();
         QVERIFY(screen->isStoppingSave());
         source->gate.release(3);
