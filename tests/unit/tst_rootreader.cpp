@@ -341,20 +341,41 @@ private Q_SLOTS:
     }
 
     // A descriptor handed over for another file than the one named (a link
-    // swapped while the dialog was open) is refused, not scanned.
-    void descriptorOfAnotherFileIsRefused()
+    // swapped while the dialog was open) is refused, not scanned; a reader
+    // that can't send it at all (no sendmsg to call) serves the reads itself.
+    void handOverThatFails_data()
     {
+        QTest::addColumn<QByteArray>("arguments");  // what the stand-in interpreter passes on to perl
+        QTest::addColumn<bool>("refused");
+        QTest::addRow("another file opened") << QByteArray("a=$1 b=$2 c=$3; shift 4; exec /usr/bin/perl \"$a\" \"$b\" "
+                                                           "\"$c\" \"$OTHER\" \"$@\"")
+                                             << true;
+        QTest::addRow("no way to send it") << QByteArray("a=$1 b=$2 c=$3 d=$4 e=$5 f=$6; shift 7; exec /usr/bin/perl "
+                                                         "\"$a\" \"$b\" \"$c\" \"$d\" \"$e\" \"$f\" 0 \"$@\"")
+                                           << false;
+    }
+    void handOverThatFails()
+    {
+        QFETCH(QByteArray, arguments);
+        QFETCH(bool, refused);
         const QString other = m_dir.filePath(QStringLiteral("other.img"));
         QVERIFY(writeFile(other, QByteArray(4096, 'o')));
-        const QString wrapper = m_dir.filePath(QStringLiteral("swapping-perl"));
-        QVERIFY(writeFile(wrapper, "#!/bin/sh\na=$1 b=$2 c=$3; shift 4\nexec /usr/bin/perl \"$a\" \"$b\" \"$c\" \""
-                                       + QFile::encodeName(other) + "\" \"$@\"\n"));
+        const QString wrapper = m_dir.filePath(QStringLiteral("stand-in-perl"));
+        QVERIFY(writeFile(wrapper, "#!/bin/sh\nOTHER='" + QFile::encodeName(other) + "'\n" + arguments + "\n"));
         QVERIFY(QFile::setPermissions(wrapper, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         auto platform = std::make_shared<FakePlatform>();
         const ReaderConnection::Opened opened = ReaderConnection::open(platform->admin, wrapper, m_image, {});
-        QVERIFY(!opened.connection);
-        QCOMPARE(opened.failure, ReaderConnection::Failure::notStarted);
-        QCOMPARE(opened.reason, QStringLiteral("The reader opened something other than %1.").arg(m_image));
+        if (refused) {
+            QVERIFY(!opened.connection);
+            QCOMPARE(opened.failure, ReaderConnection::Failure::notStarted);
+            QCOMPARE(opened.reason, QStringLiteral("The reader opened something other than %1.").arg(m_image));
+            return;
+        }
+        QVERIFY(opened.connection);
+        QVERIFY(!opened.connection->readsDirectly());
+        std::vector<std::uint8_t> bytes(4096);
+        QCOMPARE(opened.connection->read(MiB, bytes.data(), 4096).bytes, qint64(4096));
+        QVERIFY(std::memcmp(bytes.data(), m_bytes.constData() + MiB, 4096) == 0);
     }
 
     // The connection on its own: read-aheads collected in order, into a
