@@ -1,23 +1,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <random>
-
 #include "carving/carver.h"
 #include "carving/verify/hitverifier.h"
 #include "helpers/samplefiles.h"
+#include "helpers/testsupport.h"
 #include "model/bytesource.h"
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator());
-    return bytes;
-}
 
 // Carves `disk` with the whole catalogue, as one in-buffer pass, and verifies
 // the hits in batches of one offset each, the way the scans hand them over.

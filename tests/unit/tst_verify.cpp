@@ -7,6 +7,7 @@
 #include "carving/verify/hitverifier.h"
 #include "carving/verify/walkers.h"
 #include "helpers/samplefiles.h"
+#include "helpers/testsupport.h"
 #include "model/bytesource.h"
 #include "model/filesignature.h"
 
@@ -14,23 +15,9 @@ using namespace Verify;
 
 namespace {
 
-std::span<const std::uint8_t> spanOf(const QByteArray &bytes)
-{
-    return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
-}
-
-QByteArray randomBytes(qsizetype size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator());
-    return bytes;
-}
-
 Outcome walk(const QString &typeName, const QByteArray &bytes)
 {
-    HitBytes hit(spanOf(bytes));
+    HitBytes hit(bytesOf(bytes));
     const Walker walker = walkerFor(typeName);
     return walker ? walker(hit, nullptr) : Outcome::refused(QStringLiteral("no walker"));
 }
@@ -163,14 +150,14 @@ void TestVerify::checksums()
     const QByteArray text("123456789");
     quint32 whole = 0, split = 0;
     if (kind == QLatin1String("crc32")) {
-        whole = crc32(spanOf(text));
-        split = crc32(spanOf(text.mid(4)), crc32(spanOf(text.left(4))));
+        whole = crc32(bytesOf(text));
+        split = crc32(bytesOf(text.mid(4)), crc32(bytesOf(text.left(4))));
     } else if (kind == QLatin1String("crc16")) {
-        whole = crc16(spanOf(text));
-        split = crc16(spanOf(text.mid(4)), crc16(spanOf(text.left(4))));
+        whole = crc16(bytesOf(text));
+        split = crc16(bytesOf(text.mid(4)), crc16(bytesOf(text.left(4))));
     } else {
-        whole = crc8(spanOf(text));
-        split = crc8(spanOf(text.mid(4)), crc8(spanOf(text.left(4))));
+        whole = crc8(bytesOf(text));
+        split = crc8(bytesOf(text.mid(4)), crc8(bytesOf(text.left(4))));
     }
     QCOMPARE(whole, expected);
     QCOMPARE(split, expected);
@@ -240,7 +227,7 @@ void TestVerify::readPastTheWindow()
     const auto source = std::make_shared<CountingSource>(disk);
     for (const qsizetype inMemory : {qsizetype(0), qsizetype(17), s->bytes.size() / 3}) {
         const QByteArray head = s->bytes.left(inMemory);
-        HitBytes hit(spanOf(head), source, 333, quint64(disk.size() - 333));
+        HitBytes hit(bytesOf(head), source, 333, quint64(disk.size() - 333));
         const Outcome outcome = walkerFor(s->typeName)(hit, nullptr);
         QVERIFY2(outcome.verified, qPrintable(outcome.reason));
         QCOMPARE(outcome.length, quint64(s->bytes.size()));
@@ -409,7 +396,7 @@ void TestVerify::limitsAndReasons()
         source->unreadableFrom = png->bytes.size() / 2;
     // The span must outlive the walk: the scan's read-ahead as it holds the head.
     const QByteArray head = png->bytes.left(100);
-    HitBytes hit(spanOf(head), source, 0, remaining);
+    HitBytes hit(bytesOf(head), source, 0, remaining);
     if (situation == QLatin1String("limit"))
         hit.setTypeLimit(quint64(png->bytes.size() - 10));
     const Outcome outcome = walkPng(hit);
@@ -500,7 +487,7 @@ void TestVerify::endSearchesStayWithinBudget()
         hit.offset = offset;
         QList<CarvedFile> batch{hit};
         const QByteArray head = bytes.left(readAhead);
-        verifier.verify(batch, {spanOf(head), offset, source, deviceSize});
+        verifier.verify(batch, {bytesOf(head), offset, source, deviceSize});
         const Verification &result = batch.constFirst().verification;
         if (offset == realAt) {
             QVERIFY2(result.isVerified(), qPrintable(result.reason));

@@ -10,30 +10,31 @@
 
 namespace Verify {
 
+// The integer of type T at `pos`, most significant byte first when
+// `bigEndian`; false when the bytes are not there.
 template<typename T>
-bool readLe(HitBytes &bytes, quint64 pos, T &value)
-{
-    const auto v = bytes.view(pos, sizeof(T));
-    if (v.size() < sizeof(T))
-        return false;
-    std::uint64_t x = 0;
-    for (std::size_t i = sizeof(T); i-- > 0;)
-        x = (x << 8) | v[i];
-    value = T(x);
-    return true;
-}
-
-template<typename T>
-bool readBe(HitBytes &bytes, quint64 pos, T &value)
+bool readInteger(HitBytes &bytes, quint64 pos, T &value, bool bigEndian)
 {
     const auto v = bytes.view(pos, sizeof(T));
     if (v.size() < sizeof(T))
         return false;
     std::uint64_t x = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i)
-        x = (x << 8) | v[i];
+        x = (x << 8) | v[bigEndian ? i : sizeof(T) - 1 - i];
     value = T(x);
     return true;
+}
+
+template<typename T>
+bool readLe(HitBytes &bytes, quint64 pos, T &value)
+{
+    return readInteger(bytes, pos, value, false);
+}
+
+template<typename T>
+bool readBe(HitBytes &bytes, quint64 pos, T &value)
+{
+    return readInteger(bytes, pos, value, true);
 }
 
 inline std::uint32_t le16(const std::uint8_t *p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8; }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <span>
 
 #include "carving/scansink.h"
@@ -37,6 +38,16 @@ inline QByteArray readFile(const QString &path)
 inline std::span<const std::uint8_t> bytesOf(const QByteArray &bytes, qsizetype length = -1)
 {
     return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(length < 0 ? bytes.size() : length)};
+}
+
+// `size` pseudo-random bytes, the same for the same seed on every run.
+inline QByteArray randomBytes(qsizetype size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(generator());
+    return bytes;
 }
 
 // A JPEG and a PNG as the carver sees them: header, body, footer.
