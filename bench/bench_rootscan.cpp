@@ -1,7 +1,7 @@
 // Throughput of the administrator scan against the direct scan of the same
 // device, in the same run.
 //
-//   bench_rootscan [IMAGE] [--size GIB] [--rounds N] [--keep]
+//   bench_rootscan [IMAGE] [--size GIB] [--rounds N] [--keep] [--no-catalogue] [--no-verify]
 //
 // Needs root: writes an image of high-entropy data (1 GiB unless told
 // otherwise) with files planted in it, attaches it read-only to a loop
@@ -12,7 +12,8 @@
 // best rate of each, the ratio of those and the median ratio of the pairs
 // (target >= 0.8), the processor time each took per GB, and whether both
 // found the same hits. --no-catalogue scans
-// with no signatures, which measures the reading alone. The image is removed
+// with no signatures, which measures the reading alone; --no-verify leaves
+// out the structure walks of the hits. The image is removed
 // at the end unless --keep is given; an existing image of the right size is
 // reused.
 
